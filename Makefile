@@ -1,0 +1,49 @@
+# ORV printer utility: orvcomms.dll and orvstsn.exe, cross-built with
+# MinGW-w64 for 32-bit Windows (shipped) and 64-bit Windows (tested under
+# Wine), plus native test peers. See README.md.
+BUILD ?= build
+JOBS  ?= 2
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
+
+.PHONY: all setup win32 win64 host dist test demo bench clean
+
+all: win32 win64 host
+
+setup:
+	@scripts/setup.sh
+
+$(BUILD)/win32/CMakeCache.txt:
+	cmake -S . -B $(BUILD)/win32 $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+$(BUILD)/win64/CMakeCache.txt:
+	cmake -S . -B $(BUILD)/win64 $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+$(BUILD)/host/CMakeCache.txt:
+	cmake -S . -B $(BUILD)/host $(CMAKE_FLAGS)
+
+win32: $(BUILD)/win32/CMakeCache.txt
+	cmake --build $(BUILD)/win32 -j $(JOBS)
+win64: $(BUILD)/win64/CMakeCache.txt
+	cmake --build $(BUILD)/win64 -j $(JOBS)
+host: $(BUILD)/host/CMakeCache.txt
+	cmake --build $(BUILD)/host -j $(JOBS)
+
+# dist/win32 and dist/win64: the DLL, its header, .def file and import
+# libraries (and orvstsn.exe once built).
+dist: win32 win64
+	rm -rf dist
+	cmake --install $(BUILD)/win32 --prefix dist/win32
+	cmake --install $(BUILD)/win64 --prefix dist/win64
+
+test: setup
+	$(MAKE) all dist
+	scripts/run-tests.sh
+
+demo: setup
+	$(MAKE) all
+	scripts/demo.sh
+
+bench: setup
+	$(MAKE) all
+	scripts/bench.sh
+
+clean:
+	rm -rf $(BUILD) dist

@@ -1,0 +1,101 @@
+/*
+ * internal.h - what the modules of orvcomms share and callers never see:
+ * the handle record behind every network handle, the library-wide values
+ * and the registry configuration. One section per module.
+ */
+#ifndef ORVCOMMS_INTERNAL_H
+#define ORVCOMMS_INTERNAL_H
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "orvcomms.h"
+
+namespace orv {
+
+/* --- frame: the handle record ------------------------------------------ */
+
+constexpr size_t kAddressSize = 68;     // 67 characters and the terminator
+constexpr size_t kClassNameSize = 260;  // 259 characters and the terminator
+
+/* The zero-filled record behind every network handle; its address is the
+ * handle. Allocated from the local heap by the opens (and for the length
+ * of one call by the cancel and reachability calls), freed by the matching
+ * close. The fields keep the order and meaning of the library's record. */
+struct HandleRecord {
+    HINSTANCE instance;             // module under which hidden window classes are registered
+    SOCKET socket;                  // INVALID_SOCKET (-1) when none is open
+    char address[kAddressSize];     // host text given by the caller
+    int64_t reply_capacity;         // status: size of the caller's reply buffer
+    uint32_t reply_length;          // status: bytes delivered by the last exchange
+    uint64_t bytes_sent;            // port: bytes sent by the write in progress (writer thread)
+    int32_t wait_seconds;           // TIME; discovery keeps its own wait here
+    unsigned char* reply_buffer;    // status: the caller's reply buffer
+    int32_t retry_count;            // RETRY; discovery keeps its own repeat count here
+    char class_name[kClassNameSize];// name of this record's hidden window class
+    std::atomic<LONG> last_error;   // what OvGetError returns; any thread
+    int32_t open_timeout;           // OPEN_TIMEOUT: one-second connect waits
+    HANDLE write_semaphore;         // port: held around each send
+    HANDLE read_semaphore;          // port: held around each receive
+    std::atomic<LONG> closing;      // port: raised by OvClosePort, read by the transfers
+    std::atomic<LONG> reading;      // port: 1 while a receive is in progress
+    std::atomic<LONG> writing;      // port: 1 while a send is in progress
+    double timeout_seconds;         // unicast search time-out
+};
+
+/* Allocates a zero-filled record with `socket` set to INVALID_SOCKET and
+ * `instance` copied from the library instance; nullptr when the local heap
+ * has no room. */
+HandleRecord* AllocRecord();
+
+/* Frees a record made by AllocRecord; nullptr is ignored. */
+void FreeRecord(HandleRecord* record);
+
+/* Copies a host text into `address`. A text that does not fit (more than
+ * 67 characters) is refused rather than cut to a different host: the
+ * function returns false and leaves `address` empty. */
+bool CopyHostText(HandleRecord* record, const char* host);
+
+/* The record behind a handle; nullptr for the null handle. */
+inline HandleRecord* RecordOf(OvHandle handle) {
+    return reinterpret_cast<HandleRecord*>(handle);
+}
+inline OvHandle HandleOf(HandleRecord* record) {
+    return reinterpret_cast<OvHandle>(record);
+}
+
+/* --- frame: library-wide values ---------------------------------------- */
+
+/* The module instance given to OvStartup; copied into every new record. */
+extern std::atomic<HINSTANCE> g_instance;
+
+/* --- frame: configuration ---------------------------------------------- */
+
+constexpr int kDefaultTime = 4;         // seconds
+constexpr int kDefaultRetry = 2;        // attempts
+constexpr int kDefaultOpenTimeout = 1;  // one-second cycles
+
+/* The configuration values, read from HKEY_CURRENT_USER\Software\ORV_DMRXDLL
+ * with the key opened afresh for each value. 0, missing, text or longer
+ * than 4 bytes gives the default. ReadTimeAndRetry also keeps the values
+ * as the library's last-read TIME and RETRY. */
+struct TimeAndRetry {
+    int wait_seconds;
+    int retry_count;
+};
+TimeAndRetry ReadTimeAndRetry();
+int ReadOpenTimeout();
+
+/* The last TIME and RETRY values read by any open. */
+TimeAndRetry LastTimeAndRetry();
+
+/* One value as stored: the 32-bit number, or 0 when the key or value is
+ * missing, the value is text or it is longer than 4 bytes. */
+DWORD ReadConfigValue(const char* name);
+
+}  // namespace orv
+
+#endif  // ORVCOMMS_INTERNAL_H

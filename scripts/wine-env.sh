@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The test run's Wine prefix (build/wine unless ORV_WINEPREFIX is set):
+#   start   create it once (wineboot, null graphics driver), then keep one
+#           wineserver running so each test starts in a fraction of a second
+#   stop    stop that wineserver and the prefix's background processes
+# Wine's background processes keep the standard output of the first Wine
+# program of a prefix open, so everything here writes to a log file.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/wine-common.sh"
+log="$(dirname "$WINEPREFIX")/wine-prefix.log"
+
+create_prefix() {
+  echo "wine-env: creating the Wine prefix $WINEPREFIX"
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  timeout -k 5 300 "$WINELOADER" wineboot -i >>"$log" 2>&1 </dev/null
+  timeout -k 5 60 "$WINELOADER" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
+    >>"$log" 2>&1 </dev/null
+  # The driver setting takes effect when the wineserver starts again.
+  "$WINESERVER" -k >>"$log" 2>&1 || true
+  timeout 60 "$WINESERVER" -w >>"$log" 2>&1 || true
+  touch "$WINEPREFIX/.orv-ready"
+}
+
+case "${1:-}" in
+  start)
+    [ -f "$WINEPREFIX/.orv-ready" ] || create_prefix
+    "$WINESERVER" -p >>"$log" 2>&1 </dev/null || true
+    # Let the first program of the run start the prefix's services here,
+    # with their output going to the log.
+    timeout -k 5 120 "$WINELOADER" cmd /c exit >>"$log" 2>&1 </dev/null || true
+    ;;
+  stop)
+    "$WINESERVER" -k >>"$log" 2>&1 || true
+    timeout 60 "$WINESERVER" -w >>"$log" 2>&1 || true
+    ;;
+  *)
+    echo "usage: $0 start|stop" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,12 @@
+/*
+ * process_handles.h - the number of handles this process holds, for leak
+ * checks. Wine's GetProcessHandleCount reports 0, so the count falls back
+ * to the system handle list (NtQuerySystemInformation), which Wine fills.
+ */
+#ifndef ORV_TEST_PROCESS_HANDLES_H
+#define ORV_TEST_PROCESS_HANDLES_H
+
+/* -1 when neither source answers. */
+long CountProcessHandles();
+
+#endif  // ORV_TEST_PROCESS_HANDLES_H

@@ -1,0 +1,52 @@
+/*
+ * ovapi.h - loads orvcomms.dll at run time and looks up its exports by
+ * name, the way printer tools use the library. Shared by the command-line
+ * client and the tests.
+ */
+#ifndef ORV_OVAPI_H
+#define ORV_OVAPI_H
+
+#include <windows.h>
+
+#include "orvcomms.h"
+
+struct OvApi {
+    HMODULE module = nullptr;
+
+    decltype(&OvStartup) Startup = nullptr;
+    decltype(&OvCleanup) Cleanup = nullptr;
+    decltype(&OvGetError) GetError = nullptr;
+
+    OvApi() = default;
+    OvApi(const OvApi&) = delete;
+    OvApi& operator=(const OvApi&) = delete;
+    ~OvApi() { Unload(); }
+
+    /* Loads the library and every export; false (with nothing loaded) when
+     * the file or any export is missing. */
+    bool Load(const char* path = "orvcomms.dll") {
+        module = LoadLibraryA(path);
+        if (module == nullptr)
+            return false;
+        bool ok = Find(Startup, "OvStartup") && Find(Cleanup, "OvCleanup") &&
+                  Find(GetError, "OvGetError");
+        if (!ok)
+            Unload();
+        return ok;
+    }
+
+    void Unload() {
+        if (module != nullptr)
+            FreeLibrary(module);
+        module = nullptr;
+    }
+
+  private:
+    template <typename Fn>
+    bool Find(Fn& fn, const char* name) {
+        fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+        return fn != nullptr;
+    }
+};
+
+#endif  // ORV_OVAPI_H
