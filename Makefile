@@ -7,15 +7,17 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
 .PHONY: all setup win32 win64 host dist test demo bench clean
 
-all: win32 win64 host
+all: host win32 win64
 
 setup:
 	@scripts/setup.sh
 
 $(BUILD)/win32/CMakeCache.txt:
-	cmake -S . -B $(BUILD)/win32 $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+	cmake -S . -B $(BUILD)/win32 $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+	    -DORV_HOST_BIN=$(abspath $(BUILD))/host/bin
 $(BUILD)/win64/CMakeCache.txt:
-	cmake -S . -B $(BUILD)/win64 $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+	cmake -S . -B $(BUILD)/win64 $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+	    -DORV_HOST_BIN=$(abspath $(BUILD))/host/bin
 $(BUILD)/host/CMakeCache.txt:
 	cmake -S . -B $(BUILD)/host $(CMAKE_FLAGS)
 
