@@ -5,6 +5,7 @@
  */
 #include "frame.h"
 #include "internal.h"
+#include "netport.h"
 
 using namespace orv;
 
@@ -26,6 +27,35 @@ int OVAPI OvCleanup(void) {
 int OVAPI OvGetError(OvHandle handle) {
     HandleRecord* record = RecordOf(handle);
     return record == nullptr ? 0 : record->last_error.load();
+}
+
+OvHandle OVAPI OvOpenPort(const char* host) {
+    return OpenPort(host);
+}
+
+int OVAPI OvClosePort(OvHandle port) {
+    return ClosePort(port);
+}
+
+int OVAPI OvReadPort(OvHandle port, void* buffer, DWORD size, DWORD* received) {
+    return ReadPort(port, buffer, size, received);
+}
+
+int OVAPI OvRecvPort(OvHandle port, void* buffer, DWORD size, DWORD* received) {
+    return RecvPort(port, buffer, size, received);
+}
+
+int OVAPI OvWritePort(OvHandle port, const void* data, DWORD size, DWORD* written) {
+    return WritePort(port, data, size, written);
+}
+
+int OVAPI OvWritePort_Async(OvHandle port, const void* data, DWORD size, DWORD* written) {
+    // The same transfer as OvWritePort; it too returns when it has ended.
+    return WritePort(port, data, size, written);
+}
+
+int OVAPI OvSendCancel(const char* address) {
+    return SendCancel(address);
 }
 
 }  // extern "C"

@@ -44,6 +44,7 @@ struct HandleRecord {
     std::atomic<LONG> reading;      // port: 1 while a receive is in progress
     std::atomic<LONG> writing;      // port: 1 while a send is in progress
     double timeout_seconds;         // unicast search time-out
+    std::atomic<LONG> calls_inside; // port: transfer calls between entry and return
 };
 
 /* Allocates a zero-filled record with `socket` set to INVALID_SOCKET and

@@ -63,6 +63,60 @@ int OVAPI OvCleanup(void);
  * run, 0 otherwise. 0 for a null handle. */
 int OVAPI OvGetError(OvHandle handle);
 
+/* --- Network print channel (TCP port 9100) ----------------------------- */
+
+/* Ordinal 3. Connects to port 9100 of `host` (name or dotted address; an
+ * empty or over-long text is refused). The socket is bound to this
+ * machine's interface address on the printer's subnet when there is one.
+ * Waits up to OPEN_TIMEOUT one-second cycles for the connection; only an
+ * "address in use" answer leads to another attempt (at most RETRY in all,
+ * 500 ms apart). Returns the port handle, or OV_INVALID_HANDLE. */
+OvHandle OVAPI OvOpenPort(const char* host);
+
+/* Ordinal 6. Ends the transfers running on other threads (each returns
+ * within about 100 ms), shuts down the sending side, reads and drops what
+ * the printer still sends for at most RETRY x TIME seconds, closes and
+ * frees the port. 1 when the socket closed cleanly, 0 for a null handle
+ * or a failed close. The handle is invalid afterwards in every case. */
+int OVAPI OvClosePort(OvHandle port);
+
+/* The transfers: port handle, buffer, size in bytes, count out. Results
+ * and OvGetError after each:
+ *
+ *                     OvReadPort        OvRecvPort       OvWritePort(_Async)
+ *   null buffer/count 0, error 0        0, error 0       0, error 0
+ *   socket error      0, the error      0, the error     0, the error
+ *   nothing pending   polls every 100ms 0, error 0       polls, no limit
+ *   time-out          1, count 0        -                0, error 0 (*)
+ *   port closing      0, error -1       0, error 0       0, error unchanged
+ *   printer closed    1, count 0        1, count 0       (a send error)
+ *
+ * The time-out is RETRY x TIME seconds (8 s by default). (*) A write fails
+ * by time-out only when part of a piece is accepted after no progress for
+ * the whole time-out. The write's count is the number of bytes sent, on
+ * failure too; writes go out in pieces of at most 16384 bytes. */
+
+/* Ordinal 4. Waits up to the time-out for data. */
+int OVAPI OvReadPort(OvHandle port, void* buffer, DWORD size, DWORD* received);
+
+/* Ordinal 18. One receive without waiting. */
+int OVAPI OvRecvPort(OvHandle port, void* buffer, DWORD size, DWORD* received);
+
+/* Ordinal 19. Sends the whole buffer. */
+int OVAPI OvWritePort(OvHandle port, const void* data, DWORD size, DWORD* written);
+
+/* Ordinal 5. The same transfer as OvWritePort; it also returns only when
+ * the transfer has ended. */
+int OVAPI OvWritePort_Async(OvHandle port, const void* data, DWORD size, DWORD* written);
+
+/* Ordinal 15. Tells the printer at the dotted address `address` (names are
+ * not resolved) to drop its job: connects to its command port 9200, sends
+ * "SOFT_RESET", takes one answer, sends "QUIT" and disconnects, then
+ * pauses 200 ms. 1 once connected, 0 when no connection could be made.
+ * The wait for the answer is bounded by RETRY x TIME seconds (8 s by
+ * default, at least 1 s). Needs no open port. */
+int OVAPI OvSendCancel(const char* address);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,15 +1,53 @@
 #!/usr/bin/env bash
-# The demo: the command-line client loads orvcomms.dll under Wine, starts
-# it, shows the configuration it would use and cleans up.
+# The demo: a simulated printer on a loopback address, and the
+# command-line client driving orvcomms.dll under Wine against it.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
-bin=${ORV_BUILD:-$root/build}/win64/bin
+build=${ORV_BUILD:-$root/build}
+bin=$build/win64/bin
+sim=$build/host/bin/printer-sim
+printer=127.0.0.2
+work=$build/demo
+mkdir -p "$work"
+rm -f "$work/received.bin" "$work/printer.log"
 
 "$here/wine-env.sh" start
-trap '"$here/wine-env.sh" stop' EXIT
+sim_pid=
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  "$here/wine-env.sh" stop
+}
+trap cleanup EXIT
 
 orvctl() { "$here/wine-run" "$bin/orvctl.exe" "$@" | tr -d '\r'; }
+step() { printf '\n== %s\n' "$*"; }
 
-echo "== orvctl info: load orvcomms.dll, OvStartup, configuration, OvCleanup"
+step "orvctl info: load orvcomms.dll, OvStartup, configuration, OvCleanup"
 orvctl info
+
+step "a simulated printer on $printer (ports 9100 and 9200)"
+"$sim" "$printer" store="$work/received.bin" greeting=1b40 >"$work/printer.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 50); do grep -q listening "$work/printer.log" 2>/dev/null && break; sleep 0.1; done
+cat "$work/printer.log"
+
+job=$root/tools/demo/sample-job.txt
+step "orvctl print $printer $(basename "$job")"
+orvctl print "$printer" "Z:${job//\//\\}"
+
+step "what the printer received"
+sleep 0.3
+if cmp -s "$job" "$work/received.bin"; then
+  echo "the simulator stored $(stat -c %s "$work/received.bin") bytes, identical to the job"
+else
+  echo "the stored data differs from the job"; exit 1
+fi
+
+step "orvctl cancel $printer"
+orvctl cancel "$printer"
+sleep 0.3
+
+step "the printer's log"
+kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; sim_pid=
+cat "$work/printer.log"

@@ -16,6 +16,13 @@ struct OvApi {
     decltype(&OvStartup) Startup = nullptr;
     decltype(&OvCleanup) Cleanup = nullptr;
     decltype(&OvGetError) GetError = nullptr;
+    decltype(&OvOpenPort) OpenPort = nullptr;
+    decltype(&OvClosePort) ClosePort = nullptr;
+    decltype(&OvReadPort) ReadPort = nullptr;
+    decltype(&OvRecvPort) RecvPort = nullptr;
+    decltype(&OvWritePort) WritePort = nullptr;
+    decltype(&OvWritePort_Async) WritePortAsync = nullptr;
+    decltype(&OvSendCancel) SendCancel = nullptr;
 
     OvApi() = default;
     OvApi(const OvApi&) = delete;
@@ -29,7 +36,10 @@ struct OvApi {
         if (module == nullptr)
             return false;
         bool ok = Find(Startup, "OvStartup") && Find(Cleanup, "OvCleanup") &&
-                  Find(GetError, "OvGetError");
+                  Find(GetError, "OvGetError") && Find(OpenPort, "OvOpenPort") &&
+                  Find(ClosePort, "OvClosePort") && Find(ReadPort, "OvReadPort") &&
+                  Find(RecvPort, "OvRecvPort") && Find(WritePort, "OvWritePort") &&
+                  Find(WritePortAsync, "OvWritePort_Async") && Find(SendCancel, "OvSendCancel");
         if (!ok)
             Unload();
         return ok;

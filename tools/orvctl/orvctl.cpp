@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "../common/ovapi.h"
 
@@ -84,7 +85,9 @@ int Usage() {
     fprintf(stderr,
             "usage: orvctl COMMAND [ARGS]\n"
             "  info                 load orvcomms.dll, start it, show the configuration\n"
-            "  config NAME VALUE    set TIME, RETRY or OPEN_TIMEOUT (0 = default)\n");
+            "  config NAME VALUE    set TIME, RETRY or OPEN_TIMEOUT (0 = default)\n"
+            "  print HOST FILE      send FILE to port 9100 of HOST, with progress\n"
+            "  cancel ADDRESS       soft reset through port 9200 (dotted address)\n");
     return 2;
 }
 
@@ -102,6 +105,109 @@ int Info(OvApi& api) {
     int cleaned = api.Cleanup();
     printf("OvCleanup: %d\n", cleaned);
     return started && cleaned ? 0 : 1;
+}
+
+/* The whole file, or false with a message. */
+bool ReadFileBytes(const char* path, std::vector<unsigned char>* bytes) {
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) {
+        fprintf(stderr, "orvctl: cannot open %s\n", path);
+        return false;
+    }
+    unsigned char chunk[65536];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes->insert(bytes->end(), chunk, chunk + got);
+    bool ok = ferror(file) == 0;
+    fclose(file);
+    if (!ok)
+        fprintf(stderr, "orvctl: cannot read %s\n", path);
+    return ok;
+}
+
+void ShowProgress(size_t sent, size_t total, ULONGLONG start) {
+    double seconds = (GetTickCount64() - start) / 1000.0;
+    double rate = seconds > 0 ? sent / seconds / 1e6 : 0.0;
+    printf("  sent %zu of %zu bytes (%3d%%), %.2f MB/s\n", sent, total,
+           total == 0 ? 100 : static_cast<int>(sent * 100 / total), rate);
+    fflush(stdout);
+}
+
+/* Writes the job in slices so that progress can be shown; each slice is
+ * one OvWritePort call (which itself sends pieces of 16384 bytes). */
+bool SendJob(OvApi& api, OvHandle port, const std::vector<unsigned char>& job) {
+    constexpr size_t kSlice = 256 * 1024;
+    constexpr ULONGLONG kProgressEveryMs = 250;
+    ULONGLONG start = GetTickCount64();
+    ULONGLONG last_shown = 0;
+    size_t sent = 0;
+    while (sent < job.size()) {
+        size_t slice = job.size() - sent < kSlice ? job.size() - sent : kSlice;
+        DWORD written = 0;
+        int ok = api.WritePort(port, job.data() + sent, static_cast<DWORD>(slice), &written);
+        sent += written;
+        if (!ok) {
+            ShowProgress(sent, job.size(), start);
+            fprintf(stderr, "orvctl: write failed after %zu bytes, OvGetError %d\n", sent,
+                    api.GetError(port));
+            return false;
+        }
+        if (GetTickCount64() - last_shown >= kProgressEveryMs && sent < job.size()) {
+            ShowProgress(sent, job.size(), start);
+            last_shown = GetTickCount64();
+        }
+    }
+    ShowProgress(sent, job.size(), start);
+    return true;
+}
+
+/* What the printer sent back while the job went out, without waiting. */
+void ShowBackChannel(OvApi& api, OvHandle port) {
+    unsigned char reply[256];
+    DWORD got = 0;
+    if (api.RecvPort(port, reply, sizeof reply, &got) == 1 && got > 0) {
+        printf("  printer sent %lu bytes:", got);
+        for (DWORD i = 0; i < got && i < 32; ++i)
+            printf(" %02x", reply[i]);
+        printf("%s\n", got > 32 ? " ..." : "");
+    }
+}
+
+int Print(OvApi& api, const char* host, const char* path) {
+    std::vector<unsigned char> job;
+    if (!ReadFileBytes(path, &job))
+        return 1;
+    if (!api.Startup(GetModuleHandleA(nullptr))) {
+        fprintf(stderr, "orvctl: OvStartup failed\n");
+        return 1;
+    }
+    printf("printing %s (%zu bytes) to %s:9100\n", path, job.size(), host);
+    OvHandle port = api.OpenPort(host);
+    if (port == OV_INVALID_HANDLE) {
+        fprintf(stderr, "orvctl: cannot connect to %s:9100\n", host);
+        api.Cleanup();
+        return 1;
+    }
+    bool ok = SendJob(api, port, job);
+    ShowBackChannel(api, port);
+    ULONGLONG close_start = GetTickCount64();
+    int closed = api.ClosePort(port);
+    printf("  OvClosePort: %d (%.1f s: drain and close)\n", closed,
+           (GetTickCount64() - close_start) / 1000.0);
+    api.Cleanup();
+    return ok && closed ? 0 : 1;
+}
+
+int Cancel(OvApi& api, const char* address) {
+    if (!api.Startup(GetModuleHandleA(nullptr))) {
+        fprintf(stderr, "orvctl: OvStartup failed\n");
+        return 1;
+    }
+    int sent = api.SendCancel(address);
+    printf("OvSendCancel(%s): %d (%s)\n", address, sent,
+           sent ? "soft reset sent" : "no connection to port 9200");
+    api.Cleanup();
+    return sent ? 0 : 1;
 }
 
 }  // namespace
@@ -123,5 +229,9 @@ int main(int argc, char** argv) {
     }
     if (strcmp(command, "info") == 0 && argc == 2)
         return Info(api);
+    if (strcmp(command, "print") == 0 && argc == 4)
+        return Print(api, argv[2], argv[3]);
+    if (strcmp(command, "cancel") == 0 && argc == 3)
+        return Cancel(api, argv[2]);
     return Usage();
 }

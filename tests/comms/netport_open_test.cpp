@@ -1,0 +1,309 @@
+// Opening and closing the print channel: name handling, the connect with
+// its one-second cycles and address-in-use retries, the local address
+// binding, and the close that shuts down, drains and frees.
+#include <vector>
+
+#include "internal.h"
+#include "process_handles.h"
+#include "net_fixture.h"
+#include "netport.h"
+#include "socket_calls.h"
+
+namespace {
+
+using OpenPort = NetTest;
+
+TEST_F(OpenPort, NullHostFails) {
+    EXPECT_EQ(api_.OpenPort(nullptr), OV_INVALID_HANDLE);
+}
+
+TEST_F(OpenPort, EmptyAndOverLongHostTextsAreRefused) {
+    EXPECT_EQ(api_.OpenPort(""), OV_INVALID_HANDLE);
+    // 68 characters never fit the record's address; the open does not try
+    // a shortened name.
+    std::string too_long(68, 'a');
+    Stopwatch watch;
+    EXPECT_EQ(api_.OpenPort(too_long.c_str()), OV_INVALID_HANDLE);
+    EXPECT_LT(watch.Seconds(), 1.0);
+}
+
+TEST_F(OpenPort, UnresolvableNameFails) {
+    // A 64-character label is not a valid DNS name, so the resolver fails
+    // without asking a name server.
+    std::string name(64, 'n');
+    EXPECT_EQ(api_.OpenPort(name.c_str()), OV_INVALID_HANDLE);
+}
+
+TEST_F(OpenPort, ConnectsToADottedAddressAndReportsNoError) {
+    SimPrinter printer(TestAddress());
+    ASSERT_SIM(printer);
+    OvHandle port = api_.OpenPort(printer.address().c_str());
+    ASSERT_NE(port, OV_INVALID_HANDLE);
+    EXPECT_EQ(api_.GetError(port), 0);
+    EXPECT_TRUE(printer.WaitFor("print_connections", 1, 5000));
+    EXPECT_EQ(api_.ClosePort(port), 1);
+}
+
+TEST_F(OpenPort, ResolvesAHostName) {
+    // "localhost" comes from the hosts file: 127.0.0.1.
+    SimPrinter printer("127.0.0.1");
+    ASSERT_SIM(printer);
+    OvHandle port = api_.OpenPort("localhost");
+    ASSERT_NE(port, OV_INVALID_HANDLE);
+    EXPECT_TRUE(printer.WaitFor("print_connections", 1, 5000));
+    EXPECT_EQ(api_.ClosePort(port), 1);
+}
+
+TEST_F(OpenPort, RefusedConnectionRunsOutTheCyclesAndFails) {
+    Configure(0, 0, 2);
+    SimPrinter printer(TestAddress(), "print=off");
+    ASSERT_SIM(printer);
+    Stopwatch watch;
+    EXPECT_EQ(api_.OpenPort(printer.address().c_str()), OV_INVALID_HANDLE);
+    // A refusal is not reported as established: two one-second cycles.
+    EXPECT_GE(watch.Seconds(), 1.8);
+    EXPECT_LT(watch.Seconds(), 5.0);
+}
+
+TEST_F(OpenPort, SilentHostFailsAfterAboutOpenTimeoutSeconds) {
+    SKIP_WITHOUT_RIG();
+    Stopwatch watch;
+    EXPECT_EQ(api_.OpenPort(kRigSilentHost), OV_INVALID_HANDLE);
+    EXPECT_GE(watch.Seconds(), 0.9);
+    EXPECT_LT(watch.Seconds(), 3.0);
+}
+
+TEST_F(OpenPort, SilentHostWaitsOpenTimeoutCycles) {
+    SKIP_WITHOUT_RIG();
+    Configure(0, 0, 3);
+    Stopwatch watch;
+    EXPECT_EQ(api_.OpenPort(kRigSilentHost), OV_INVALID_HANDLE);
+    EXPECT_GE(watch.Seconds(), 2.7);
+    EXPECT_LT(watch.Seconds(), 6.0);
+}
+
+TEST_F(OpenPort, BindsToTheInterfaceOnThePrintersSubnet) {
+    SKIP_WITHOUT_RIG();
+    SimPrinter printer(kRigPrinter, std::string("netns=") + kRigNamespace);
+    ASSERT_SIM(printer);
+    OvHandle port = api_.OpenPort(kRigPrinter);
+    ASSERT_NE(port, OV_INVALID_HANDLE);
+    SimStats stats;
+    ASSERT_TRUE(printer.WaitFor("print_connections", 1, 5000, &stats));
+    std::string peer = stats.Str("peer");
+    EXPECT_EQ(peer.substr(0, peer.find(':')), kRigLocal);
+    EXPECT_EQ(api_.ClosePort(port), 1);
+}
+
+TEST_F(OpenPort, LoopbackTargetIsNotBoundTo127001) {
+    // The loopback row is skipped, so the socket goes out unbound; its
+    // source is the platform's choice for the target.
+    SimPrinter printer(TestAddress());
+    ASSERT_SIM(printer);
+    OvHandle port = api_.OpenPort(printer.address().c_str());
+    ASSERT_NE(port, OV_INVALID_HANDLE);
+    SimStats stats;
+    ASSERT_TRUE(printer.WaitFor("print_connections", 1, 5000, &stats));
+    EXPECT_EQ(stats.Str("peer").compare(0, 4, "127."), 0) << stats.Str("peer");
+    EXPECT_EQ(api_.ClosePort(port), 1);
+}
+
+TEST_F(OpenPort, ManyOpensAtOnceOnSeveralThreadsEachGetTheirOwnPort) {
+    SimPrinter printer(TestAddress());
+    ASSERT_SIM(printer);
+    constexpr int kThreads = 6;
+    OvHandle ports[kThreads];
+    std::vector<HANDLE> threads;
+    struct Job {
+        OvApi* api;
+        const char* host;
+        OvHandle* out;
+    };
+    std::vector<Job> jobs;
+    for (int i = 0; i < kThreads; ++i)
+        jobs.push_back({&api_, printer.address().c_str(), &ports[i]});
+    for (Job& job : jobs)
+        threads.push_back(CreateThread(
+            nullptr, 0,
+            [](void* arg) -> DWORD {
+                auto* j = static_cast<Job*>(arg);
+                *j->out = j->api->OpenPort(j->host);
+                return 0;
+            },
+            &job, 0, nullptr));
+    WaitForMultipleObjects(kThreads, threads.data(), TRUE, 20000);
+    for (HANDLE t : threads)
+        CloseHandle(t);
+    for (int i = 0; i < kThreads; ++i) {
+        ASSERT_NE(ports[i], OV_INVALID_HANDLE);
+        for (int j = 0; j < i; ++j)
+            EXPECT_NE(ports[i], ports[j]);
+    }
+    EXPECT_TRUE(printer.WaitFor("print_connections", kThreads, 5000));
+    for (OvHandle port : ports)
+        EXPECT_EQ(api_.ClosePort(port), 1);
+}
+
+// --- address in use ---------------------------------------------------
+// A real socket layer does not answer "address in use" on demand, so
+// these tests replace the start of the connection of the internal library
+// (the same code as the DLL's) with one that fails a given number of times.
+
+struct ConnectScript {
+    int fail_first = 0;  // how many starts answer WSAEADDRINUSE
+    int calls = 0;
+    std::vector<ULONGLONG> times;
+};
+ConnectScript g_script;
+
+int WSAAPI ScriptedConnect(SOCKET s, const sockaddr* to, int length) {
+    g_script.times.push_back(GetTickCount64());
+    if (g_script.calls++ < g_script.fail_first) {
+        WSASetLastError(WSAEADDRINUSE);
+        return SOCKET_ERROR;
+    }
+    return ::connect(s, to, length);
+}
+
+class AddressInUse : public NetTest {
+  protected:
+    void SetUp() override {
+        NetTest::SetUp();
+        g_script = ConnectScript();
+        orv::g_socket_calls.connect = ScriptedConnect;
+    }
+    void TearDown() override {
+        orv::g_socket_calls.connect = ::connect;
+        NetTest::TearDown();
+    }
+};
+
+TEST_F(AddressInUse, IsFollowedHalfASecondLaterByAnotherAttempt) {
+    Configure(0, 0);  // RETRY 0 means the default, 2 attempts
+    SimPrinter printer(TestAddress());
+    ASSERT_SIM(printer);
+    g_script.fail_first = 1;
+    OvHandle port = orv::OpenPort(printer.address().c_str());
+    ASSERT_NE(port, OV_INVALID_HANDLE);
+    ASSERT_EQ(g_script.calls, 2);
+    ULONGLONG gap = g_script.times[1] - g_script.times[0];
+    EXPECT_GE(gap, 450u);
+    EXPECT_LT(gap, 2000u);
+    EXPECT_EQ(orv::ClosePort(port), 1);
+}
+
+TEST_F(AddressInUse, GivesUpAfterRetryAttempts) {
+    Configure(0, 3);
+    SimPrinter printer(TestAddress());
+    ASSERT_SIM(printer);
+    g_script.fail_first = 100;
+    EXPECT_EQ(orv::OpenPort(printer.address().c_str()), OV_INVALID_HANDLE);
+    EXPECT_EQ(g_script.calls, 3);
+}
+
+TEST_F(AddressInUse, OneAttemptWhenRetryIsOne) {
+    Configure(0, 1);
+    SimPrinter printer(TestAddress());
+    ASSERT_SIM(printer);
+    g_script.fail_first = 1;
+    EXPECT_EQ(orv::OpenPort(printer.address().c_str()), OV_INVALID_HANDLE);
+    EXPECT_EQ(g_script.calls, 1);
+}
+
+TEST_F(AddressInUse, NegativeRetryMakesNoAttempt) {
+    Configure(0, 0xFFFFFFFF);  // -1
+    SimPrinter printer(TestAddress());
+    ASSERT_SIM(printer);
+    EXPECT_EQ(orv::OpenPort(printer.address().c_str()), OV_INVALID_HANDLE);
+    EXPECT_EQ(g_script.calls, 0);
+}
+
+TEST_F(AddressInUse, OtherErrorsAreNotRetried) {
+    Configure(0, 5, 1);
+    SimPrinter printer(TestAddress(), "print=off");
+    ASSERT_SIM(printer);
+    EXPECT_EQ(orv::OpenPort(printer.address().c_str()), OV_INVALID_HANDLE);
+    EXPECT_EQ(g_script.calls, 1);
+}
+
+// --- close --------------------------------------------------------------
+
+using ClosePort = NetTest;
+
+TEST_F(ClosePort, NullHandleReturnsZero) {
+    EXPECT_EQ(api_.ClosePort(0), 0);
+}
+
+TEST_F(ClosePort, ShutsDownTheSendingSideBeforeClosing) {
+    SimPrinter printer(TestAddress());
+    ASSERT_SIM(printer);
+    OvHandle port = api_.OpenPort(printer.address().c_str());
+    ASSERT_NE(port, OV_INVALID_HANDLE);
+    Stopwatch watch;
+    EXPECT_EQ(api_.ClosePort(port), 1);
+    // The printer saw the end of the data and closed: no reset, and the
+    // close took only its settling pause.
+    SimStats stats;
+    EXPECT_TRUE(printer.WaitFor("eof", 1, 5000, &stats));
+    EXPECT_EQ(stats.Num("resets"), 0);
+    EXPECT_GE(watch.Seconds(), 0.45);
+    EXPECT_LT(watch.Seconds(), 3.0);
+}
+
+TEST_F(ClosePort, DrainEndsAfterRetryTimesTimeOnAPrinterThatKeepsSending) {
+    Configure(1, 2);
+    SimPrinter printer(TestAddress(), "chatter=always chatter_bytes=64 chatter_ms=50 on_eof=keep");
+    ASSERT_SIM(printer);
+    OvHandle port = api_.OpenPort(printer.address().c_str());
+    ASSERT_NE(port, OV_INVALID_HANDLE);
+    Stopwatch watch;
+    EXPECT_EQ(api_.ClosePort(port), 1);
+    // 500 ms settling pause, then 2 × 1 s of draining.
+    EXPECT_GE(watch.Seconds(), 2.4);
+    EXPECT_LT(watch.Seconds(), 5.0);
+}
+
+TEST_F(ClosePort, DrainTakesWhatThePrinterSendsAfterTheShutdown) {
+    Configure(2, 2);
+    SimPrinter printer(TestAddress(), "chatter=after_eof chatter_bytes=100 chatter_ms=100 on_eof=keep");
+    ASSERT_SIM(printer);
+    OvHandle port = api_.OpenPort(printer.address().c_str());
+    ASSERT_NE(port, OV_INVALID_HANDLE);
+    Stopwatch watch;
+    EXPECT_EQ(api_.ClosePort(port), 1);
+    EXPECT_GE(watch.Seconds(), 4.4);
+    EXPECT_LT(watch.Seconds(), 8.0);
+    // The printer's last bytes were read, so it saw an orderly end.
+    EXPECT_EQ(printer.Stats().Num("resets"), 0);
+}
+
+TEST_F(ClosePort, FreesEverythingItMade) {
+    SimPrinter printer(TestAddress());
+    ASSERT_SIM(printer);
+    // Warm up the socket layer's own handles first.
+    OvHandle warm = api_.OpenPort(printer.address().c_str());
+    ASSERT_NE(warm, OV_INVALID_HANDLE);
+    api_.ClosePort(warm);
+    long before = CountProcessHandles();
+    for (int i = 0; i < 5; ++i) {
+        OvHandle port = api_.OpenPort(printer.address().c_str());
+        ASSERT_NE(port, OV_INVALID_HANDLE);
+        EXPECT_EQ(api_.ClosePort(port), 1);
+    }
+    EXPECT_EQ(CountProcessHandles(), before);
+}
+
+TEST_F(OpenPort, FailedOpensLeaveNothingBehind) {
+    Configure(0, 0, 1);
+    SimPrinter printer(TestAddress(), "print=off");
+    ASSERT_SIM(printer);
+    api_.OpenPort(printer.address().c_str());
+    long before = CountProcessHandles();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(api_.OpenPort(printer.address().c_str()), OV_INVALID_HANDLE);
+    std::string name(64, 'n');
+    EXPECT_EQ(api_.OpenPort(name.c_str()), OV_INVALID_HANDLE);
+    EXPECT_EQ(CountProcessHandles(), before);
+}
+
+}  // namespace
