@@ -243,6 +243,13 @@ int ReceiveStep(HandleRecord* record, void* buffer, DWORD size, int* error) {
     return got;
 }
 
+/* A receive that returned a byte count (0: the printer closed its side). */
+int Received(HandleRecord* record, int got, DWORD* received) {
+    record->last_error = 0;
+    *received = static_cast<DWORD>(got);
+    return 1;
+}
+
 /* One send under the write semaphore, like ReceiveStep. */
 int SendStep(HandleRecord* record, const char* data, int size, int* error) {
     WaitForSingleObject(record->write_semaphore, INFINITE);
@@ -412,11 +419,8 @@ int ReadPort(OvHandle handle, void* buffer, DWORD size, DWORD* received) {
     for (;;) {
         int error;
         int got = ReceiveStep(record, buffer, size, &error);
-        if (got != SOCKET_ERROR) {
-            record->last_error = 0;
-            *received = static_cast<DWORD>(got);
-            return 1;
-        }
+        if (got != SOCKET_ERROR)
+            return Received(record, got, received);
         if (error != WSAEWOULDBLOCK) {
             record->last_error = error;
             return 0;
@@ -446,11 +450,8 @@ int RecvPort(OvHandle handle, void* buffer, DWORD size, DWORD* received) {
     }
     int error;
     int got = ReceiveStep(record, buffer, size, &error);
-    if (got != SOCKET_ERROR) {
-        record->last_error = 0;
-        *received = static_cast<DWORD>(got);
-        return 1;
-    }
+    if (got != SOCKET_ERROR)
+        return Received(record, got, received);
     record->last_error = error == WSAEWOULDBLOCK ? 0 : error;
     return 0;
 }
