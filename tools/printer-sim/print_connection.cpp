@@ -10,6 +10,11 @@
  * still arrives and closes when the client ends, because closing a socket
  * with unread bytes would turn the FIN into a reset on Linux and the
  * client would see either, depending on timing.
+ *
+ * A reset by the client shows as ECONNRESET, or as EPIPE when it comes
+ * after the client's end of sending (Linux reports a reset in CLOSE_WAIT
+ * so); the printer never shuts down its own sending while it still sends,
+ * so both mean the client reset the connection.
  */
 #include "print_connection.h"
 
@@ -128,7 +133,7 @@ void PrintConnection::OnEvents(short revents) {
         int err = 0;
         socklen_t size = sizeof err;
         getsockopt(fd_.Get(), SOL_SOCKET, SO_ERROR, &err, &size);
-        if (err == ECONNRESET)
+        if (err == ECONNRESET || err == EPIPE)
             End("connection reset by client", true);
         else
             End(err ? "connection failed: " + ErrorText(err) : "connection hung up", false);
@@ -220,7 +225,7 @@ void PrintConnection::ScheduleRefill() {
 void PrintConnection::OnClientEof() {
     client_eof_ = true;
     ++printer_.Stats().eof;
-    Report(false);
+    Report(true);
     printer_.Event("print: client finished sending");
     if (lingering_) {
         End("connection closed after discarding " + std::to_string(discarded_) + " bytes", false);
@@ -245,10 +250,10 @@ void PrintConnection::Flush() {
             out_.erase(0, static_cast<size_t>(n));
         } else if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR) {
             return;
-        } else if (err == ECONNRESET) {
+        } else if (err == ECONNRESET || err == EPIPE) {
             End("connection reset by client", true);
         } else {
-            End("connection closed by client (" + ErrorText(err) + ")", false);
+            End("connection failed: " + ErrorText(err), false);
         }
     }
 }
