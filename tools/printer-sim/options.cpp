@@ -15,7 +15,7 @@ namespace {
 
 using Parser = std::function<bool(PrinterOptions*, const std::string&)>;
 
-struct OptionSpec {
+struct OptionEntry {
     const char* name;
     bool create_only;
     const char* values;
@@ -117,7 +117,7 @@ constexpr uint64_t kMaxBytes = 1ull << 48;
 constexpr uint64_t kMaxBlock = 1 << 20;     /* chatter block, reply padding */
 constexpr uint64_t kMaxMs = 120000;
 
-const OptionSpec kOptions[] = {
+const OptionEntry kOptions[] = {
     {"netns", true, "NAME", "none", "create the listeners in network namespace /run/netns/NAME",
      Text(&PrinterOptions::netns)},
     {"print_port", true, "N", "9100", "print port", Number(&PrinterOptions::print_port, 1, 65535)},
@@ -171,15 +171,15 @@ bool ApplyOption(PrinterOptions* options, const std::string& item, bool at_creat
     }
     const std::string name = item.substr(0, equals);
     const std::string value = item.substr(equals + 1);
-    for (const OptionSpec& spec : kOptions) {
-        if (name != spec.name)
+    for (const OptionEntry& entry : kOptions) {
+        if (name != entry.name)
             continue;
-        if (spec.create_only && !at_create) {
+        if (entry.create_only && !at_create) {
             *error = name + " can only be given to create";
             return false;
         }
-        if (!spec.parse(options, value)) {
-            *error = "bad value for " + name + ": " + value + " (expected " + spec.values + ")";
+        if (!entry.parse(options, value)) {
+            *error = "bad value for " + name + ": " + value + " (expected " + entry.values + ")";
             return false;
         }
         return true;
@@ -189,15 +189,30 @@ bool ApplyOption(PrinterOptions* options, const std::string& item, bool at_creat
 }
 
 std::string OptionsHelp() {
+    constexpr size_t kIndent = 30, kWidth = 79;
     std::string text;
-    for (const OptionSpec& spec : kOptions) {
-        std::string head = std::string("  ") + spec.name + "=" + spec.values;
-        if (head.size() < 30)
-            head.resize(30, ' ');
-        else
-            head += "\n" + std::string(30, ' ');
-        text += head + spec.meaning + "; default " + spec.fallback +
-                (spec.create_only ? " (create only)" : "") + "\n";
+    for (const OptionEntry& entry : kOptions) {
+        std::string line = std::string("  ") + entry.name + "=" + entry.values;
+        line += line.size() < kIndent ? std::string(kIndent - line.size(), ' ') : "\n" + std::string(kIndent, ' ');
+        std::string words = std::string(entry.meaning) + "; default " + entry.fallback +
+                            (entry.create_only ? " (create only)" : "");
+        /* Wrap the description under itself. */
+        size_t column = kIndent, at = 0;
+        while (at < words.size()) {
+            size_t end = words.find(' ', at);
+            std::string word = words.substr(at, end == std::string::npos ? std::string::npos : end - at);
+            at = end == std::string::npos ? words.size() : end + 1;
+            if (column > kIndent && column + 1 + word.size() > kWidth) {
+                line += "\n" + std::string(kIndent, ' ');
+                column = kIndent;
+            } else if (column > kIndent) {
+                line += ' ';
+                ++column;
+            }
+            line += word;
+            column += word.size();
+        }
+        text += line + "\n";
     }
     return text;
 }
