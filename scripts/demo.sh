@@ -29,7 +29,7 @@ orvctl info
 step "a simulated printer on $printer (ports 9100 and 9200)"
 "$sim" "$printer" store="$work/received.bin" greeting=1b40 >"$work/printer.log" 2>&1 &
 sim_pid=$!
-for _ in $(seq 50); do grep -q listening "$work/printer.log" 2>/dev/null && break; sleep 0.1; done
+for _ in $(seq 50); do grep -q "^printer on" "$work/printer.log" 2>/dev/null && break; sleep 0.1; done
 cat "$work/printer.log"
 
 job=$root/tools/demo/sample-job.txt
@@ -43,6 +43,11 @@ if cmp -s "$job" "$work/received.bin"; then
 else
   echo "the stored data differs from the job"; exit 1
 fi
+
+big=$work/big-job.bin
+head -c $((48 << 20)) /dev/urandom >"$big"
+step "orvctl print $printer big-job.bin (48 MiB, with progress lines)"
+orvctl print "$printer" "Z:${big//\//\\}"
 
 step "orvctl cancel $printer"
 orvctl cancel "$printer"
