@@ -68,3 +68,55 @@ TEST_F(PortStress, WriterReaderAndCloserOnOnePort) {
 }
 
 }  // namespace
+
+namespace {
+
+// A printer that ends the connection after any number of bytes, cleanly or
+// by a reset: every call gives one of its defined results, no call hangs
+// and nothing is left behind.
+TEST_F(PortStress, PrinterThatClosesOrResetsAtAnyMoment) {
+    Configure(1, 1);
+    std::vector<unsigned char> data(300000, 0x41);
+    SimPrinter warm_printer(TestAddress(99));
+    ASSERT_SIM(warm_printer);
+    OvHandle warm = api_.OpenPort(warm_printer.address().c_str());
+    ASSERT_NE(warm, OV_INVALID_HANDLE);
+    api_.ClosePort(warm);
+    long handles_before = CountProcessHandles();
+
+    const char* modes[] = {"reset_after", "close_after"};
+    const int counts[] = {1, 1000, 16384, 16385, 65536, 200000};
+    int salt = 0;
+    for (const char* mode : modes) {
+        for (int count : counts) {
+            std::string options = std::string(mode) + "=" + std::to_string(count);
+            SimPrinter printer(TestAddress(++salt), options);
+            ASSERT_SIM(printer);
+            OvHandle port = api_.OpenPort(printer.address().c_str());
+            ASSERT_NE(port, OV_INVALID_HANDLE) << options;
+            DWORD written = 0;
+            int result = api_.WritePort(port, data.data(), static_cast<DWORD>(data.size()), &written);
+            int error = api_.GetError(port);
+            EXPECT_NE(error, WSAEWOULDBLOCK) << options;
+            if (result == 1) {
+                EXPECT_EQ(written, data.size()) << options;
+            } else {
+                EXPECT_NE(error, 0) << options;
+                EXPECT_LE(written, data.size()) << options;
+            }
+            char buffer[64];
+            DWORD got = 0;
+            Stopwatch watch;
+            int read = api_.ReadPort(port, buffer, sizeof buffer, &got);
+            EXPECT_LT(watch.Seconds(), 3.0) << options;
+            EXPECT_NE(api_.GetError(port), WSAEWOULDBLOCK) << options;
+            if (read == 1) {
+                EXPECT_EQ(got, 0u) << options;
+            }
+            EXPECT_EQ(api_.ClosePort(port), 1) << options;
+        }
+    }
+    EXPECT_EQ(CountProcessHandles(), handles_before);
+}
+
+}  // namespace
