@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Benchmarks: each prints figures and asserts nothing. Runs in the test
+# run's Wine prefix (started here and stopped at the end).
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(dirname "$here")
+build=${ORV_BUILD:-$root/build}
+source "$here/wine-common.sh"
+
+"$here/wine-env.sh" start || exit 1
+trap '"$here/wine-env.sh" stop' EXIT
+
+# The wineserver of this prefix: under Wine it does the registry's work,
+# so the poll benchmark reports its CPU time too.
+server_pid=
+for pid in $(pgrep wineserver); do
+  if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
+    server_pid=$pid
+  fi
+done
+
+echo "=== status monitor: PollRecord against Wine's registry"
+"$here/wine-run" "$build/win64/bin/monitor_poll_bench.exe" --polls 1000 --tag "orv-bench-$$" \
+  ${server_pid:+--server-pid $server_pid}
+"$here/wine-run" "$build/win64/bin/monitor_poll_count.exe"
