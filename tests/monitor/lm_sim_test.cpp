@@ -247,14 +247,15 @@ TEST_F(LmSimRun, ScenarioAnswersCancelRequestsWhileItRuns) {
     WriteFile("cancel.txt",
               "at 0 set DOC_NAME job.txt\n"
               "at 0 answer-cancel 0\n"
-              "at 3000 end\n");
+              "at 8000 end\n");
     LmSim sim(rig_, "run cancel.txt");
     ASSERT_TRUE(sim.started());
-    for (int i = 0; i < 200 && StoredText(kDocName) != std::string("job.txt", 8); ++i)
+    // Allow for a slow start of the simulator's process.
+    for (int i = 0; i < 600 && StoredText(kDocName) != std::string("job.txt", 8); ++i)
         Sleep(10);
     ASSERT_EQ(StoredText(kDocName), std::string("job.txt", 8));
     ASSERT_EQ(SetRecordString(kLmJobCancel, "RQ_CANCEL"), ERROR_SUCCESS);
-    for (int i = 0; i < 200 && StoredText(kDocName) != std::string("  ", 3); ++i)
+    for (int i = 0; i < 600 && StoredText(kDocName) != std::string("  ", 3); ++i)
         Sleep(10);
     EXPECT_EQ(StoredText(kDocName), std::string("  ", 3));
     EXPECT_EQ(sim.Wait(), 0);

@@ -188,8 +188,20 @@ LONG WriteDefaults() {
                       [](HKEY key, const void*) { return orv::WriteRecordDefaults(key); }, nullptr);
 }
 
+/* Deletes key 1 in one step, values and all, as the language monitor does:
+ * removing the values one by one first (RegDeleteTree) would let a poll
+ * in between see a record without its values, which is a failure, not
+ * the end of the record. */
 LONG RemoveRecord() {
-    return RegDeleteTreeA(HKEY_LOCAL_MACHINE, orv::kRecordPath);
+    HKEY parent;
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, orv::kRecordParentPath, 0, KEY_ALL_ACCESS, &parent);
+    if (status != ERROR_SUCCESS)
+        return status;
+    status = RegDeleteKeyA(parent, "1");
+    if (status == ERROR_ACCESS_DENIED)  // it has subkeys of its own
+        status = RegDeleteTreeA(parent, "1");
+    RegCloseKey(parent);
+    return status;
 }
 
 LONG Unset(const std::string& name) {
