@@ -148,18 +148,34 @@ int64_t ParseDecimal(const char* text, int64_t low, int64_t high) {
     return value < low ? low : value > high ? high : value;
 }
 
-/* Opens SOFTWARE\ORV and KTRMonitor-Status below the run mode's position
- * root; `create` for writing. */
-bool OpenPositionKey(RegKey& orv, RegKey& status, bool create) {
-    HKEY root = g_run_mode.position_root;
-    LONG result = create ? orv.Create(root, kOrvPath, kPositionAccess)
-                         : orv.Open(root, kOrvPath, kPositionAccess);
-    if (result != ERROR_SUCCESS)
-        return false;
-    result = create ? status.Create(orv.get(), kPositionKeyName, kPositionAccess)
-                    : status.Open(orv.get(), kPositionKeyName, kPositionAccess);
-    return result == ERROR_SUCCESS;
-}
+/* One operation on the position key: holds "StatusRegSet_Mutex", then
+ * opens (or, for writing, creates) SOFTWARE\ORV and KTRMonitor-Status
+ * below the run mode's position root. The keys close before the mutex is
+ * released, on every path. */
+class PositionKey {
+  public:
+    explicit PositionKey(bool create) : hold_(kPositionMutexName) {
+        if (!hold_.held())
+            return;
+        HKEY root = g_run_mode.position_root;
+        LONG result = create ? orv_.Create(root, kOrvPath, kPositionAccess)
+                             : orv_.Open(root, kOrvPath, kPositionAccess);
+        if (result != ERROR_SUCCESS)
+            return;
+        result = create ? status_.Create(orv_.get(), kPositionKeyName, kPositionAccess)
+                        : status_.Open(orv_.get(), kPositionKeyName, kPositionAccess);
+        open_ = result == ERROR_SUCCESS;
+    }
+
+    bool is_open() const { return open_; }
+    HKEY get() const { return status_.get(); }
+
+  private:
+    NamedMutexHold hold_;  // first member: released after the keys close
+    RegKey orv_;
+    RegKey status_;
+    bool open_ = false;
+};
 
 bool ReadPositionValue(HKEY key, const char* name, LONG* value) {
     BYTE bytes[4];
@@ -315,15 +331,10 @@ int PollRecord(HWND window, MonitorState& state, int from_timer) {
 /* --- window position ---------------------------------------------------- */
 
 int ReadPosition(LONG* left, LONG* top) {
-    NamedMutexHold hold(kPositionMutexName);
-    if (!hold.held())
-        return 0;
-    RegKey orv, status;  // closed before the hold ends
-    if (!OpenPositionKey(orv, status, false))
-        return 0;
+    PositionKey key(false);
     LONG read_left = 0, read_top = 0;
-    if (!ReadPositionValue(status.get(), kPositionLeft, &read_left) ||
-        !ReadPositionValue(status.get(), kPositionTop, &read_top))
+    if (!key.is_open() || !ReadPositionValue(key.get(), kPositionLeft, &read_left) ||
+        !ReadPositionValue(key.get(), kPositionTop, &read_top))
         return 0;
     *left = read_left;
     *top = read_top;
@@ -331,27 +342,18 @@ int ReadPosition(LONG* left, LONG* top) {
 }
 
 int WritePosition(LONG left, LONG top) {
-    NamedMutexHold hold(kPositionMutexName);
-    if (!hold.held())
-        return 0;
-    RegKey orv, status;
-    if (!OpenPositionKey(orv, status, true))
-        return 0;
-    if (WritePositionValue(status.get(), kPositionLeft, left) != ERROR_SUCCESS ||
-        WritePositionValue(status.get(), kPositionTop, top) != ERROR_SUCCESS)
-        return 0;
-    return 1;
+    PositionKey key(true);
+    return key.is_open() && WritePositionValue(key.get(), kPositionLeft, left) == ERROR_SUCCESS &&
+                   WritePositionValue(key.get(), kPositionTop, top) == ERROR_SUCCESS
+               ? 1 : 0;
 }
 
 int DeletePosition() {
-    NamedMutexHold hold(kPositionMutexName);
-    if (!hold.held())
+    PositionKey key(false);
+    if (!key.is_open())
         return 0;
-    RegKey orv, status;
-    if (!OpenPositionKey(orv, status, false))
-        return 0;
-    LONG left = RegDeleteValueA(status.get(), kPositionLeft);
-    LONG top = RegDeleteValueA(status.get(), kPositionTop);
+    LONG left = RegDeleteValueA(key.get(), kPositionLeft);
+    LONG top = RegDeleteValueA(key.get(), kPositionTop);
     return left == ERROR_SUCCESS && top == ERROR_SUCCESS ? 1 : 0;
 }
 
