@@ -22,6 +22,12 @@ class RegistrySandbox {
 
     bool ok() const { return ok_; }
 
+    /* Where the overridden root's contents really live: a path below the
+     * HKEY_CURRENT_USER that was in force when the sandbox was made.
+     * Another process can map its own root there (tools that take a
+     * registry-root option), to share this sandbox. */
+    const std::string& backing_path() const { return path_; }
+
     /* Helpers that write below the overridden root, creating keys. */
     LONG SetDword(const char* subkey, const char* name, DWORD value);
     LONG SetBinary(const char* subkey, const char* name, const void* data, DWORD size);
