@@ -52,7 +52,9 @@ class NetTest : public ::testing::Test {
 /* The rig of tests/rigs/netns-rig.sh: this machine's interface 198.18.1.1
  * on the namespace's subnet. */
 constexpr char kRigLocal[] = "198.18.1.1";
-constexpr char kRigPrinter[] = "198.18.1.2";
+// Printers inside the namespace: 198.18.1.2 to .9, one per test.
+constexpr char kRigPrinterForBinding[] = "198.18.1.2";
+constexpr char kRigPrinterForCancel[] = "198.18.1.3";
 constexpr char kRigSilentHost[] = "198.18.1.99";
 constexpr char kRigNamespace[] = "orv-rig";
 

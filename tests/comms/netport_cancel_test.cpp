@@ -75,9 +75,9 @@ TEST_F(SendCancel, WorksWhileAPrintJobIsBeingWritten) {
 
 TEST_F(SendCancel, TheCommandGoesOutFromTheInterfaceOnThePrintersSubnet) {
     SKIP_WITHOUT_RIG();
-    SimPrinter printer(kRigPrinter, std::string("netns=") + kRigNamespace);
+    SimPrinter printer(kRigPrinterForCancel, std::string("netns=") + kRigNamespace);
     ASSERT_SIM(printer);
-    EXPECT_EQ(api_.SendCancel(kRigPrinter), 1);
+    EXPECT_EQ(api_.SendCancel(kRigPrinterForCancel), 1);
     EXPECT_TRUE(printer.WaitFor("soft_resets", 1, 5000));
 }
 

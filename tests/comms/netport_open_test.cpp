@@ -87,9 +87,9 @@ TEST_F(OpenPort, SilentHostWaitsOpenTimeoutCycles) {
 
 TEST_F(OpenPort, BindsToTheInterfaceOnThePrintersSubnet) {
     SKIP_WITHOUT_RIG();
-    SimPrinter printer(kRigPrinter, std::string("netns=") + kRigNamespace);
+    SimPrinter printer(kRigPrinterForBinding, std::string("netns=") + kRigNamespace);
     ASSERT_SIM(printer);
-    OvHandle port = api_.OpenPort(kRigPrinter);
+    OvHandle port = api_.OpenPort(kRigPrinterForBinding);
     ASSERT_NE(port, OV_INVALID_HANDLE);
     SimStats stats;
     ASSERT_TRUE(printer.WaitFor("print_connections", 1, 5000, &stats));
