@@ -60,8 +60,12 @@ void FreeRecord(HandleRecord* record);
  * function returns false and leaves `address` empty. */
 bool CopyHostText(HandleRecord* record, const char* host);
 
-/* The record behind a handle; nullptr for the null handle. */
+/* The record behind a handle; nullptr for the null handle, and also for
+ * the failure value of an open, which a caller may well pass on (asking
+ * OvGetError why the open failed) and which must not be dereferenced. */
 inline HandleRecord* RecordOf(OvHandle handle) {
+    if (handle == OV_INVALID_HANDLE)
+        return nullptr;
     return reinterpret_cast<HandleRecord*>(handle);
 }
 inline OvHandle HandleOf(HandleRecord* record) {

@@ -60,7 +60,8 @@ int OVAPI OvCleanup(void);
 /* Ordinal 14. The handle's last error: for a port handle the last Windows
  * Sockets error (0 for none, never 10035), -1 when a read was stopped by a
  * close; for a status or search handle 1 after a successful exchange or
- * run, 0 otherwise. 0 for a null handle. */
+ * run, 0 otherwise. 0 for a null handle. Every function that takes a
+ * handle treats OV_INVALID_HANDLE like the null handle. */
 int OVAPI OvGetError(OvHandle handle);
 
 /* --- Network print channel (TCP port 9100) ----------------------------- */

@@ -103,6 +103,20 @@ TEST(GetError, NullHandleGivesZero) {
     EXPECT_EQ(api.GetError(0), 0);
 }
 
+TEST(GetError, TheFailureValueOfAnOpenIsTreatedLikeTheNullHandle) {
+    OvApi api;
+    ASSERT_TRUE(api.Load());
+    EXPECT_EQ(api.GetError(OV_INVALID_HANDLE), 0);
+    char buffer[4];
+    DWORD count = 7;
+    EXPECT_EQ(api.ReadPort(OV_INVALID_HANDLE, buffer, 4, &count), 0);
+    EXPECT_EQ(api.RecvPort(OV_INVALID_HANDLE, buffer, 4, &count), 0);
+    EXPECT_EQ(api.WritePort(OV_INVALID_HANDLE, buffer, 4, &count), 0);
+    EXPECT_EQ(api.WritePortAsync(OV_INVALID_HANDLE, buffer, 4, &count), 0);
+    EXPECT_EQ(api.ClosePort(OV_INVALID_HANDLE), 0);
+    EXPECT_EQ(count, 7u);
+}
+
 TEST(GetError, ReturnsTheRecordsLastError) {
     OvApi api;
     ASSERT_TRUE(api.Load());
