@@ -326,9 +326,11 @@ PieceResult SendPiece(HandleRecord* record, const char* piece, int length) {
 /* The wait for the printer's answer to the soft reset, bounded by the
  * transfer time-out of the configuration: a printer that keeps the
  * connection open without answering must not hold the caller for ever. */
-DWORD CancelReplyWaitMs() {
+DWORD CancelReplyWaitMs(HandleRecord* record) {
     TimeAndRetry config = ReadTimeAndRetry();
-    LONGLONG wait = static_cast<LONGLONG>(config.retry_count) * config.wait_seconds * 1000;
+    record->wait_seconds = config.wait_seconds;
+    record->retry_count = config.retry_count;
+    LONGLONG wait = TransferTimeoutMs(record);
     if (wait < 1000)
         return 1000;
     return wait > MAXDWORD ? MAXDWORD : static_cast<DWORD>(wait);
@@ -346,7 +348,7 @@ bool CancelExchange(HandleRecord* record, ULONG target) {
     peer.sin_port = htons(kCommandPort);
     peer.sin_addr.s_addr = target;
     BindToTargetSubnet(record->socket, target);
-    DWORD reply_wait = CancelReplyWaitMs();
+    DWORD reply_wait = CancelReplyWaitMs(record);
     setsockopt(record->socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&reply_wait),
                sizeof reply_wait);
     if (connect(record->socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0 &&

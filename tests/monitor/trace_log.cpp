@@ -57,15 +57,20 @@ void SetReadHook(std::function<void(const std::string&)> hook) {
     g_read_hook = std::move(hook);
 }
 
-LONG WINAPI TracedRegOpenKeyExA(HKEY parent, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
-    LONG result = RegOpenKeyExA(parent, path, options, access, key);
+/* The record of an open or create of a key. */
+static void RecordKeyOpen(const char* function, LPCSTR path, REGSAM access, PHKEY key, LONG result) {
     RegistryCall call;
-    call.function = "open";
+    call.function = function;
     call.name = NameOf(path);
     call.access = access;
     call.key = result == ERROR_SUCCESS ? *key : nullptr;
     call.result = result;
     Record(call);
+}
+
+LONG WINAPI TracedRegOpenKeyExA(HKEY parent, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
+    LONG result = RegOpenKeyExA(parent, path, options, access, key);
+    RecordKeyOpen("open", path, access, key, result);
     return result;
 }
 
@@ -74,13 +79,7 @@ LONG WINAPI TracedRegCreateKeyExA(HKEY parent, LPCSTR path, DWORD reserved, LPST
                                   LPDWORD disposition) {
     LONG result = RegCreateKeyExA(parent, path, reserved, cls, options, access, security, key,
                                   disposition);
-    RegistryCall call;
-    call.function = "create";
-    call.name = NameOf(path);
-    call.access = access;
-    call.key = result == ERROR_SUCCESS ? *key : nullptr;
-    call.result = result;
-    Record(call);
+    RecordKeyOpen("create", path, access, key, result);
     return result;
 }
 
