@@ -14,7 +14,7 @@ TEST_F(SendCancel, SendsSoftResetThenQuitAndReturnsAboutTwoHundredMsAfterTheAnsw
     ASSERT_SIM(printer);
     Stopwatch watch;
     EXPECT_EQ(api_.SendCancel(printer.address().c_str()), 1);
-    EXPECT_GE(watch.Seconds(), 0.19);
+    EXPECT_GE(watch.Seconds(), 0.17);  // the tick count under Wine moves in steps of up to ~15 ms
     EXPECT_LT(watch.Seconds(), 2.0);
     SimStats stats;
     ASSERT_TRUE(printer.WaitFor("soft_resets", 1, 5000, &stats));

@@ -1,0 +1,76 @@
+/*
+ * hidden_window.cpp - the class, window and message loop shared by the
+ * status exchange, the search window and the connect probe.
+ *
+ * The loop runs on the caller's thread and dispatches the messages of all
+ * its windows, so a caller's own windows stay alive while a run waits. It
+ * ends on the quit message that the run's own window posts when it is
+ * destroyed; a quit posted by the caller's code meanwhile is handed back
+ * to the caller after the run instead of cutting the run short.
+ */
+#include "hidden_window.h"
+
+namespace orv {
+
+namespace {
+
+constexpr int kWindowWidth = 320;
+constexpr int kWindowHeight = 24;
+
+}  // namespace
+
+BOOL RegisterHiddenClass(HINSTANCE instance, const char* class_name, WNDPROC procedure) {
+    WNDCLASSEXA window_class = {};
+    window_class.cbSize = sizeof window_class;
+    window_class.lpfnWndProc = procedure;
+    window_class.hInstance = instance;
+    window_class.lpszClassName = class_name;
+    return RegisterClassExA(&window_class) != 0;
+}
+
+BOOL UnregisterHiddenClass(HINSTANCE instance, const char* class_name) {
+    return UnregisterClassA(class_name, instance);
+}
+
+bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, void* param) {
+    HWND window = CreateWindowExA(0, class_name, "", style, 0, 0, kWindowWidth, kWindowHeight,
+                                  nullptr, nullptr, instance, param);
+    if (window == nullptr)
+        return false;
+    ShowWindow(window, SW_HIDE);
+
+    bool caller_quit = false;
+    WPARAM caller_exit_code = 0;
+    MSG message;
+    for (;;) {
+        BOOL got = GetMessageA(&message, nullptr, 0, 0);
+        if (got == -1)
+            break;  // only for a bad filter window, which this loop never passes
+        if (got == 0) {
+            if (!IsWindow(window))
+                break;  // the run's own quit: its window is gone
+            if (!caller_quit) {
+                caller_quit = true;
+                caller_exit_code = message.wParam;
+            }
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    if (caller_quit)
+        PostQuitMessage(static_cast<int>(caller_exit_code));
+    return true;
+}
+
+void* AttachCreateParam(HWND window, LPARAM lparam) {
+    void* param = reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams;
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(param));
+    return param;
+}
+
+void* AttachedParam(HWND window) {
+    return reinterpret_cast<void*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
+}  // namespace orv

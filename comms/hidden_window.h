@@ -1,0 +1,70 @@
+/*
+ * hidden_window.h - the private message loop of the library's waiting
+ * operations: the status exchange, the ICMP-broadcast search and the
+ * connect probe. Each registers a window class under a run-unique name,
+ * creates a hidden 320 x 24 window of it on the caller's thread and runs
+ * that thread's message loop until its window procedure destroys the
+ * window (from a socket notification or timer 1) and posts the quit
+ * message. The users supply only the class name, the style and the
+ * window procedure; this file does the rest once.
+ */
+#ifndef ORVCOMMS_HIDDEN_WINDOW_H
+#define ORVCOMMS_HIDDEN_WINDOW_H
+
+#include <windows.h>
+
+namespace orv {
+
+/* Registers a class named `class_name` for `instance` with `procedure`:
+ * style 0, no extra bytes, no icon, cursor, brush or menu. FALSE when the
+ * platform refuses (for example a name already registered). */
+BOOL RegisterHiddenClass(HINSTANCE instance, const char* class_name, WNDPROC procedure);
+
+/* UnregisterClassA's own result. */
+BOOL UnregisterHiddenClass(HINSTANCE instance, const char* class_name);
+
+/* A class registered for the length of one run, unregistered when the
+ * object goes out of scope (the search window and the connect probe). */
+class ScopedHiddenClass {
+  public:
+    ScopedHiddenClass(HINSTANCE instance, const char* class_name, WNDPROC procedure)
+        : instance_(instance), class_name_(class_name),
+          registered_(RegisterHiddenClass(instance, class_name, procedure)) {}
+    ~ScopedHiddenClass() { UnregisterHiddenClass(instance_, class_name_); }
+    ScopedHiddenClass(const ScopedHiddenClass&) = delete;
+    ScopedHiddenClass& operator=(const ScopedHiddenClass&) = delete;
+
+    bool registered() const { return registered_ != FALSE; }
+
+  private:
+    HINSTANCE instance_;
+    const char* class_name_;  // the caller's buffer; outlives this object
+    BOOL registered_;
+};
+
+/* Window styles of the three users. */
+constexpr DWORD kHiddenWindowStyle = WS_OVERLAPPEDWINDOW;
+constexpr DWORD kHiddenWindowClipStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+
+/* Creates the hidden window (empty title, `style`, at 0,0, 320 x 24, no
+ * parent or menu, `param` as the creation parameter), hides it and runs
+ * the calling thread's message loop, dispatching the messages of every
+ * window of the thread, until the window is gone and its quit message has
+ * arrived. False, with no loop run, when the window cannot be created.
+ *
+ * A quit message that arrives while the window still exists was posted by
+ * the caller's own code (its own message loop is suspended meanwhile); it
+ * does not end the run, and it is posted again, with its exit code, once
+ * the run has ended, so the caller's loop still sees it. */
+bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, void* param);
+
+/* For WM_CREATE: keeps the creation parameter as the window's user data
+ * and returns it. */
+void* AttachCreateParam(HWND window, LPARAM lparam);
+
+/* The user data attached by AttachCreateParam (nullptr before it). */
+void* AttachedParam(HWND window);
+
+}  // namespace orv
+
+#endif  // ORVCOMMS_HIDDEN_WINDOW_H
