@@ -8,7 +8,11 @@
  * one reading, one writing and one closing thread at once: the read and
  * write semaphores make each socket call exclusive on its side, and the
  * `closing`, `reading` and `writing` values of the record let the close
- * wait until the transfers have stopped touching the socket.
+ * wait until the transfers have stopped touching the socket. Transfers
+ * enter a record only through the library's list of open ports, so that a
+ * call arriving while the close drains or frees the record is either
+ * waited for or finds the port gone; it never reaches freed memory, a
+ * closed semaphore or a closed socket.
  *
  * The close shuts down the sending side first and reads what the printer
  * still sends (its last status bytes) before closing, for at most the
