@@ -12,21 +12,23 @@
 #include <new>
 
 #include "internal.h"
+#include "socket_calls.h"
 
 namespace orv {
 
 std::atomic<HINSTANCE> g_instance{nullptr};
+SocketCalls g_socket_calls = {::connect, ::send, ::recv, ::WSAStartup, ::WSACleanup};
 
 namespace {
 
 constexpr WORD kSocketsVersion = MAKEWORD(1, 1);
 constexpr char kConfigKey[] = "Software\\ORV_DMRXDLL";
 
-std::atomic<int> g_last_time{kDefaultTime};
-std::atomic<int> g_last_retry{kDefaultRetry};
+std::atomic<uint32_t> g_last_time{kDefaultTime};
+std::atomic<uint32_t> g_last_retry{kDefaultRetry};
 
-int OrDefault(DWORD value, int fallback) {
-    return value == 0 ? fallback : static_cast<int>(value);
+uint32_t OrDefault(DWORD value, uint32_t fallback) {
+    return value == 0 ? fallback : value;
 }
 
 bool IsTextType(DWORD type) {
@@ -38,14 +40,18 @@ bool IsTextType(DWORD type) {
 int Startup(HINSTANCE instance) {
     g_instance = instance;
     WSADATA data;
-    if (WSAStartup(kSocketsVersion, &data) == 0 && data.wVersion == kSocketsVersion)
+    if (g_socket_calls.startup(kSocketsVersion, &data) != 0)
+        return 0;  // nothing was started, so nothing is undone
+    if (data.wVersion == kSocketsVersion)
         return 1;
-    WSACleanup();
+    // Started with another version: undo only our own start, so the host
+    // program's count of starts stays as it was.
+    g_socket_calls.cleanup();
     return 0;
 }
 
 int Cleanup() {
-    return WSACleanup() == 0 ? 1 : 0;
+    return g_socket_calls.cleanup() == 0 ? 1 : 0;
 }
 
 HandleRecord* AllocRecord() {
@@ -92,21 +98,44 @@ DWORD ReadConfigValue(const char* name) {
     return value;
 }
 
-TimeAndRetry ReadTimeAndRetry() {
+TimeAndRetry QueryTimeAndRetry() {
     TimeAndRetry config;
     config.wait_seconds = OrDefault(ReadConfigValue("TIME"), kDefaultTime);
     config.retry_count = OrDefault(ReadConfigValue("RETRY"), kDefaultRetry);
+    return config;
+}
+
+TimeAndRetry ReadTimeAndRetry() {
+    TimeAndRetry config = QueryTimeAndRetry();
     g_last_time = config.wait_seconds;
     g_last_retry = config.retry_count;
     return config;
 }
 
-int ReadOpenTimeout() {
+uint32_t ReadOpenTimeout() {
     return OrDefault(ReadConfigValue("OPEN_TIMEOUT"), kDefaultOpenTimeout);
 }
 
 TimeAndRetry LastTimeAndRetry() {
     return TimeAndRetry{g_last_time, g_last_retry};
+}
+
+DWORD SecondsToWaitMs(uint64_t seconds) {
+    constexpr uint64_t kMaxSeconds = kMaxWaitMs / 1000;
+    if (seconds > kMaxSeconds)
+        return kMaxWaitMs;
+    uint64_t ms = seconds * 1000;
+    return ms > kMaxWaitMs ? kMaxWaitMs : static_cast<DWORD>(ms);
+}
+
+DWORD TransferTimeoutMs(uint32_t retry_count, uint32_t wait_seconds) {
+    // Two 32-bit factors cannot overflow 64 bits.
+    return SecondsToWaitMs(static_cast<uint64_t>(retry_count) * wait_seconds);
+}
+
+uint32_t ConnectCycles(uint32_t open_timeout) {
+    constexpr uint32_t kMaxCycles = kMaxWaitMs / 1000;
+    return open_timeout > kMaxCycles ? kMaxCycles : open_timeout;
 }
 
 }  // namespace orv

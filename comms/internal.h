@@ -32,12 +32,12 @@ struct HandleRecord {
     int64_t reply_capacity;         // status: size of the caller's reply buffer
     uint32_t reply_length;          // status: bytes delivered by the last exchange
     uint64_t bytes_sent;            // port: bytes sent by the write in progress (writer thread)
-    int32_t wait_seconds;           // TIME; discovery keeps its own wait here
+    uint32_t wait_seconds;          // TIME; discovery keeps its own wait here
     unsigned char* reply_buffer;    // status: the caller's reply buffer
-    int32_t retry_count;            // RETRY; discovery keeps its own repeat count here
+    uint32_t retry_count;           // RETRY; discovery keeps its own repeat count here
     char class_name[kClassNameSize];// name of this record's hidden window class
     std::atomic<LONG> last_error;   // what OvGetError returns; any thread
-    int32_t open_timeout;           // OPEN_TIMEOUT: one-second connect waits
+    uint32_t open_timeout;          // OPEN_TIMEOUT: one-second connect waits
     HANDLE write_semaphore;         // port: held around each send
     HANDLE read_semaphore;          // port: held around each receive
     std::atomic<LONG> closing;      // port: raised by OvClosePort, read by the transfers
@@ -45,6 +45,7 @@ struct HandleRecord {
     std::atomic<LONG> writing;      // port: 1 while a send is in progress
     double timeout_seconds;         // unicast search time-out
     std::atomic<LONG> calls_inside; // port: transfer calls between entry and return
+    HandleRecord* next_open_port;   // port: the list of open ports (netport.cpp, under its lock)
 };
 
 /* Allocates a zero-filled record with `socket` set to INVALID_SOCKET and
@@ -79,23 +80,47 @@ extern std::atomic<HINSTANCE> g_instance;
 
 /* --- frame: configuration ---------------------------------------------- */
 
-constexpr int kDefaultTime = 4;         // seconds
-constexpr int kDefaultRetry = 2;        // attempts
-constexpr int kDefaultOpenTimeout = 1;  // one-second cycles
+constexpr uint32_t kDefaultTime = 4;         // seconds
+constexpr uint32_t kDefaultRetry = 2;        // attempts
+constexpr uint32_t kDefaultOpenTimeout = 1;  // one-second cycles
+
+/* The longest wait that the configuration can ask for, in milliseconds
+ * (OV_MAX_WAIT_MS of orvcomms.h). The values are unsigned 32-bit numbers,
+ * and every wait made from them is computed in 64 bits and capped here, so
+ * a huge value means a long wait, never a negative or wrapped short one. */
+constexpr DWORD kMaxWaitMs = OV_MAX_WAIT_MS;
 
 /* The configuration values, read from HKEY_CURRENT_USER\Software\ORV_DMRXDLL
  * with the key opened afresh for each value. 0, missing, text or longer
- * than 4 bytes gives the default. ReadTimeAndRetry also keeps the values
- * as the library's last-read TIME and RETRY. */
+ * than 4 bytes gives the default. */
 struct TimeAndRetry {
-    int wait_seconds;
-    int retry_count;
+    uint32_t wait_seconds;  // TIME
+    uint32_t retry_count;   // RETRY
 };
+
+/* Reads TIME, then RETRY, and keeps them as the library's last-read TIME
+ * and RETRY. Only the opens (OvOpenPort, OvOpenStatus) call it. */
 TimeAndRetry ReadTimeAndRetry();
-int ReadOpenTimeout();
+
+/* The same read, keeping nothing: for calls that only bound a wait of
+ * their own with the values (the cancel). */
+TimeAndRetry QueryTimeAndRetry();
+
+uint32_t ReadOpenTimeout();
 
 /* The last TIME and RETRY values read by any open. */
 TimeAndRetry LastTimeAndRetry();
+
+/* `seconds` in milliseconds, capped at kMaxWaitMs. */
+DWORD SecondsToWaitMs(uint64_t seconds);
+
+/* The transfer time-out, RETRY x TIME seconds, in milliseconds, capped at
+ * kMaxWaitMs. */
+DWORD TransferTimeoutMs(uint32_t retry_count, uint32_t wait_seconds);
+
+/* OPEN_TIMEOUT one-second cycles, capped so that their waits stay within
+ * kMaxWaitMs. */
+uint32_t ConnectCycles(uint32_t open_timeout);
 
 /* One value as stored: the 32-bit number, or 0 when the key or value is
  * missing, the value is text or it is longer than 4 bytes. */

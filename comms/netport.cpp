@@ -8,7 +8,11 @@
  * one reading, one writing and one closing thread at once: the read and
  * write semaphores make each socket call exclusive on its side, and the
  * `closing`, `reading` and `writing` values of the record let the close
- * wait until the transfers have stopped touching the socket.
+ * wait until the transfers have stopped touching the socket. Transfers
+ * enter a record only through the library's list of open ports, so that a
+ * call arriving while the close drains or frees the record is either
+ * waited for or finds the port gone; it never reaches freed memory, a
+ * closed semaphore or a closed socket.
  *
  * The close shuts down the sending side first and reads what the printer
  * still sends (its last status bytes) before closing, for at most the
@@ -27,8 +31,6 @@
 #include "socket_calls.h"
 
 namespace orv {
-
-SocketCalls g_socket_calls = {::connect, ::send};
 
 namespace {
 
@@ -53,23 +55,94 @@ ULONGLONG Now() {
     return GetTickCount64();
 }
 
-/* retry_count × wait_seconds seconds, in milliseconds. */
-LONGLONG TransferTimeoutMs(const HandleRecord* record) {
-    return static_cast<LONGLONG>(record->retry_count) * record->wait_seconds * 1000;
+/* The record's transfer time-out: retry_count × wait_seconds seconds, in
+ * milliseconds, capped at the configuration's longest wait. */
+DWORD RecordTimeoutMs(const HandleRecord* record) {
+    return TransferTimeoutMs(record->retry_count, record->wait_seconds);
 }
 
-bool TimedOut(ULONGLONG start, LONGLONG limit_ms) {
-    return static_cast<LONGLONG>(Now() - start) >= limit_ms;
+bool TimedOut(ULONGLONG start, DWORD limit_ms) {
+    return Now() - start >= limit_ms;
 }
 
-/* Counts a transfer call as inside the record until it returns, so that
- * the close frees the record only after the last call has left it. */
-class InsideRecord {
+/* --- the open ports ---------------------------------------------------- */
+
+/* Every port from its open until its close frees it. Transfers reach a
+ * record only through this list, under its lock: a call that comes in
+ * while a close is finishing is either counted in `calls_inside` before
+ * the close takes the port off the list (and the close waits for it to
+ * leave), or finds the port gone and touches nothing. A second close of
+ * the same handle finds it claimed or gone and returns 0. */
+class OpenPorts {
   public:
-    explicit InsideRecord(HandleRecord* record) : record_(record) { ++record_->calls_inside; }
-    ~InsideRecord() { --record_->calls_inside; }
-    InsideRecord(const InsideRecord&) = delete;
-    InsideRecord& operator=(const InsideRecord&) = delete;
+    void Add(HandleRecord* record) {
+        AcquireSRWLockExclusive(&lock_);
+        record->next_open_port = head_;
+        head_ = record;
+        ReleaseSRWLockExclusive(&lock_);
+    }
+
+    /* Counts a call as inside the record; false when it is not open. */
+    bool EnterCall(HandleRecord* record) {
+        AcquireSRWLockShared(&lock_);
+        bool open = Find(record) != nullptr;
+        if (open)
+            ++record->calls_inside;
+        ReleaseSRWLockShared(&lock_);
+        return open;
+    }
+
+    /* Raises `closing` for the one close that gets the port; false for a
+     * port that is not open or that another close already has. */
+    bool ClaimForClose(HandleRecord* record) {
+        AcquireSRWLockExclusive(&lock_);
+        bool claimed = Find(record) != nullptr && record->closing == 0;
+        if (claimed)
+            ++record->closing;
+        ReleaseSRWLockExclusive(&lock_);
+        return claimed;
+    }
+
+    void Remove(HandleRecord* record) {
+        AcquireSRWLockExclusive(&lock_);
+        HandleRecord** link = Find(record);
+        if (link != nullptr)
+            *link = record->next_open_port;
+        ReleaseSRWLockExclusive(&lock_);
+    }
+
+  private:
+    /* The link that points at `record`, or nullptr. */
+    HandleRecord** Find(HandleRecord* record) {
+        for (HandleRecord** link = &head_; *link != nullptr; link = &(*link)->next_open_port)
+            if (*link == record)
+                return link;
+        return nullptr;
+    }
+
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    HandleRecord* head_ = nullptr;
+};
+
+OpenPorts g_open_ports;
+
+/* One transfer call on a port: the record while the call is counted
+ * inside it, nullptr for a null, failed or closed handle. */
+class PortCall {
+  public:
+    explicit PortCall(OvHandle handle) : record_(RecordOf(handle)) {
+        if (record_ != nullptr && !g_open_ports.EnterCall(record_))
+            record_ = nullptr;
+    }
+    // The decrement is the call's last touch of the record.
+    ~PortCall() {
+        if (record_ != nullptr)
+            --record_->calls_inside;
+    }
+    PortCall(const PortCall&) = delete;
+    PortCall& operator=(const PortCall&) = delete;
+
+    HandleRecord* record() const { return record_; }
 
   private:
     HandleRecord* record_;
@@ -114,7 +187,8 @@ bool ResolveTarget(HandleRecord* record, ULONG* target) {
  * reported established; 0 or the error of the wait. A connection the
  * printer refuses is not reported writable and runs out the cycles. */
 int WaitConnected(HandleRecord* record) {
-    for (int cycle = 0; cycle < record->open_timeout; ++cycle) {
+    uint32_t cycles = ConnectCycles(record->open_timeout);
+    for (uint32_t cycle = 0; cycle < cycles; ++cycle) {
         fd_set writable;
         FD_ZERO(&writable);
         FD_SET(record->socket, &writable);
@@ -145,14 +219,17 @@ int TryConnect(HandleRecord* record, const sockaddr_in& target) {
 }
 
 /* Connects the record's socket to `port` of its host, retrying only after
- * an "address in use" answer, at most `retry_count` attempts. */
+ * an "address in use" answer, at most `retry_count` attempts, 500 ms
+ * apart; the last failed attempt fails the connect at once. */
 bool Connect(HandleRecord* record, unsigned short port) {
     sockaddr_in target = {};
     target.sin_family = AF_INET;
     target.sin_port = htons(port);
     if (!ResolveTarget(record, &target.sin_addr.s_addr))
         return false;
-    for (int attempt = 0; attempt < record->retry_count; ++attempt) {
+    for (uint32_t attempt = 0; attempt < record->retry_count; ++attempt) {
+        if (attempt > 0)
+            Sleep(kAddressInUsePauseMs);
         record->socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         if (record->socket == INVALID_SOCKET) {
             record->last_error = WSAGetLastError();
@@ -167,7 +244,6 @@ bool Connect(HandleRecord* record, unsigned short port) {
         CloseRecordSocket(record);
         if (error != WSAEADDRINUSE)
             return false;
-        Sleep(kAddressInUsePauseMs);
     }
     return false;
 }
@@ -179,7 +255,7 @@ bool Connect(HandleRecord* record, unsigned short port) {
 void Drain(HandleRecord* record) {
     char scratch[kDrainBufferSize];
     ULONGLONG start = Now();
-    LONGLONG limit = TransferTimeoutMs(record);
+    DWORD limit = RecordTimeoutMs(record);
     for (;;) {
         int got = recv(record->socket, scratch, sizeof scratch, 0);
         if (got == 0)
@@ -221,10 +297,20 @@ void PassBothSemaphores(HandleRecord* record) {
     ReleaseSemaphore(record->read_semaphore, 1, nullptr);
 }
 
+/* Waits until no transfer is in a socket call or about to make one: a
+ * transfer raises its flag before it looks at `closing`, so once the flags
+ * are clear after `closing` was raised, every later look sees the close.
+ * The pause outlasts one poll interval of the transfer loops. */
 void WaitForTransfersToStop(HandleRecord* record) {
     while (record->reading != 0 || record->writing != 0)
         Sleep(kClosePollMs);
     Sleep(kCloseSettleMs);
+}
+
+/* After the port has left the list no call can enter; the calls still
+ * counted inside have seen `closing` (or will at their next look) and
+ * leave without touching the socket. */
+void WaitForCallsToLeave(HandleRecord* record) {
     while (record->calls_inside != 0)
         Sleep(kCloseInsidePollMs);
 }
@@ -236,7 +322,7 @@ void WaitForTransfersToStop(HandleRecord* record) {
 int ReceiveStep(HandleRecord* record, void* buffer, DWORD size, int* error) {
     int length = size > static_cast<DWORD>(INT_MAX) ? INT_MAX : static_cast<int>(size);
     WaitForSingleObject(record->read_semaphore, INFINITE);
-    int got = recv(record->socket, static_cast<char*>(buffer), length, 0);
+    int got = g_socket_calls.recv(record->socket, static_cast<char*>(buffer), length, 0);
     *error = got == SOCKET_ERROR ? WSAGetLastError() : 0;
     ReleaseSemaphore(record->read_semaphore, 1, nullptr);
     record->reading = 0;
@@ -289,7 +375,7 @@ enum class PieceResult { kSent, kFailed };
  * when part of it was accepted after no progress for the whole time-out. */
 PieceResult SendPiece(HandleRecord* record, const char* piece, int length) {
     ULONGLONG start = Now();
-    LONGLONG limit = TransferTimeoutMs(record);
+    DWORD limit = RecordTimeoutMs(record);
     if (!Enter(record->writing, record))
         return PieceResult::kFailed;
     for (;;) {
@@ -325,15 +411,15 @@ PieceResult SendPiece(HandleRecord* record, const char* piece, int length) {
 
 /* The wait for the printer's answer to the soft reset, bounded by the
  * transfer time-out of the configuration: a printer that keeps the
- * connection open without answering must not hold the caller for ever. */
+ * connection open without answering must not hold the caller for ever.
+ * The values are read for this wait only; the library's last-read TIME
+ * and RETRY belong to the opens. */
 DWORD CancelReplyWaitMs(HandleRecord* record) {
-    TimeAndRetry config = ReadTimeAndRetry();
+    TimeAndRetry config = QueryTimeAndRetry();
     record->wait_seconds = config.wait_seconds;
     record->retry_count = config.retry_count;
-    LONGLONG wait = TransferTimeoutMs(record);
-    if (wait < 1000)
-        return 1000;
-    return wait > MAXDWORD ? MAXDWORD : static_cast<DWORD>(wait);
+    DWORD wait = RecordTimeoutMs(record);
+    return wait < 1000 ? 1000 : wait;
 }
 
 /* Connects a blocking socket to the command port of `target` (network
@@ -383,8 +469,10 @@ OvHandle OpenPort(const char* host) {
     record->retry_count = config.retry_count;
     bool ready = record->write_semaphore != nullptr && record->read_semaphore != nullptr &&
                  host[0] != '\0' && CopyHostText(record, host) && Connect(record, kPrintPort);
-    if (ready)
+    if (ready) {
+        g_open_ports.Add(record);
         return HandleOf(record);
+    }
     CloseRecordSocket(record);
     CloseSemaphores(record);
     FreeRecord(record);
@@ -393,27 +481,30 @@ OvHandle OpenPort(const char* host) {
 
 int ClosePort(OvHandle handle) {
     HandleRecord* record = RecordOf(handle);
-    if (record == nullptr)
+    if (record == nullptr || !g_open_ports.ClaimForClose(record))
         return 0;
-    ++record->closing;
     PassBothSemaphores(record);
     WaitForTransfersToStop(record);
     int result = Disconnect(record);
+    // `closing` stays raised until the record is gone: a call that comes
+    // in during the drain or after it is refused, never let at the socket
+    // or the semaphores.
+    g_open_ports.Remove(record);
+    WaitForCallsToLeave(record);
     CloseSemaphores(record);
-    record->closing = 0;
     FreeRecord(record);
     return result;
 }
 
 int ReadPort(OvHandle handle, void* buffer, DWORD size, DWORD* received) {
-    HandleRecord* record = RecordOf(handle);
+    PortCall call(handle);
+    HandleRecord* record = call.record();
     if (record == nullptr)
         return 0;
-    InsideRecord inside(record);
     if (!CheckTransferArguments(record, buffer, received))
         return 0;
     ULONGLONG start = Now();
-    LONGLONG limit = TransferTimeoutMs(record);
+    DWORD limit = RecordTimeoutMs(record);
     if (!Enter(record->reading, record)) {
         record->last_error = -1;
         return 0;
@@ -440,10 +531,10 @@ int ReadPort(OvHandle handle, void* buffer, DWORD size, DWORD* received) {
 }
 
 int RecvPort(OvHandle handle, void* buffer, DWORD size, DWORD* received) {
-    HandleRecord* record = RecordOf(handle);
+    PortCall call(handle);
+    HandleRecord* record = call.record();
     if (record == nullptr)
         return 0;
-    InsideRecord inside(record);
     if (!CheckTransferArguments(record, buffer, received))
         return 0;
     if (!Enter(record->reading, record)) {
@@ -459,10 +550,10 @@ int RecvPort(OvHandle handle, void* buffer, DWORD size, DWORD* received) {
 }
 
 int WritePort(OvHandle handle, const void* data, DWORD size, DWORD* written) {
-    HandleRecord* record = RecordOf(handle);
+    PortCall call(handle);
+    HandleRecord* record = call.record();
     if (record == nullptr)
         return 0;
-    InsideRecord inside(record);
     if (!CheckTransferArguments(record, data, written))
         return 0;
     record->bytes_sent = 0;

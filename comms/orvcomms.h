@@ -21,6 +21,12 @@
  *   OPEN_TIMEOUT  one-second waits for a connection (default 1)
  * A value stored as text (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) or longer
  * than 4 bytes reads as the default.
+ * The values are unsigned: 0x80000000 and 0xFFFFFFFF are large numbers,
+ * never negative ones. Every wait made from them (the transfer time-out
+ * RETRY x TIME seconds, the reply waits, OPEN_TIMEOUT one-second cycles)
+ * is computed without overflow and capped at OV_MAX_WAIT_MS milliseconds
+ * (about 24.8 days), so a huge value means a long wait, never a short or
+ * wrapped one. RETRY as a count of connect attempts is used as stored.
  *
  * Host texts: a host name or dotted IPv4 address of at most 67 characters
  * (OV_MAX_HOST). A longer text is refused: the open fails with its failure
@@ -44,6 +50,10 @@ extern "C" {
 typedef INT_PTR OvHandle;
 #define OV_INVALID_HANDLE ((OvHandle)-1)
 #define OV_MAX_HOST 67
+
+/* The longest wait the configuration values can ask for, in milliseconds
+ * (2^31 - 1, about 24.8 days; also the longest timer Windows sets). */
+#define OV_MAX_WAIT_MS 0x7FFFFFFFUL
 
 /* --- Frame ------------------------------------------------------------- */
 
@@ -78,7 +88,11 @@ OvHandle OVAPI OvOpenPort(const char* host);
  * within about 100 ms), shuts down the sending side, reads and drops what
  * the printer still sends for at most RETRY x TIME seconds, closes and
  * frees the port. 1 when the socket closed cleanly, 0 for a null handle
- * or a failed close. The handle is invalid afterwards in every case. */
+ * or a failed close. A transfer that another thread starts while the close
+ * runs (during the drain too) returns 0 as on a closing port, and the
+ * close returns only after it has left; a second close of the handle while
+ * the first runs returns 0. The handle is invalid afterwards in every
+ * case: using it after OvClosePort has returned is the caller's fault. */
 int OVAPI OvClosePort(OvHandle port);
 
 /* The transfers: port handle, buffer, size in bytes, count out. Results

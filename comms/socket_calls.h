@@ -1,8 +1,10 @@
 /*
- * socket_calls.h - the two socket calls of the print channel that tests
- * need to observe or fail on purpose: the start of a connection (to give
- * an "address in use" answer, which a real socket layer will not produce
- * on demand) and the send (to see the size of each piece). They point at
+ * socket_calls.h - the socket calls that tests need to observe or fail on
+ * purpose, because a real socket layer will not produce the case on
+ * demand: the start of a connection (an "address in use" answer), the send
+ * and the receive of the print channel (the size of each piece, and which
+ * socket each call reaches), and the start-up and clean-up of the socket
+ * layer (a start that fails, or grants another version). They point at
  * the real Winsock functions; only tests linking the internal library
  * replace them.
  */
@@ -16,6 +18,9 @@ namespace orv {
 struct SocketCalls {
     int(WSAAPI* connect)(SOCKET, const sockaddr*, int);
     int(WSAAPI* send)(SOCKET, const char*, int, int);
+    int(WSAAPI* recv)(SOCKET, char*, int, int);
+    int(WSAAPI* startup)(WORD, LPWSADATA);
+    int(WSAAPI* cleanup)(void);
 };
 
 extern SocketCalls g_socket_calls;

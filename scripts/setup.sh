@@ -2,8 +2,10 @@
 # Installs what a fresh Debian machine lacks for building and testing ORV:
 # the MinGW-w64 cross compilers for 32- and 64-bit Windows, 64-bit Wine,
 # the Japanese locale (the monitor's texts are Shift-JIS, code page 932),
-# Xvfb for screenshots, iproute2 for the network-namespace test rigs and
-# GoogleTest's sources. Safe to run again: it installs only what is missing.
+# Xvfb for screenshots, iproute2 for the network-namespace test rigs,
+# GoogleTest's sources, and LLVM's dlltool, clang and lld (the import
+# library for Visual Studio and its link check). Safe to run again: it
+# installs only what is missing.
 set -euo pipefail
 
 packages=(
@@ -15,6 +17,8 @@ packages=(
   iproute2                     # ip netns for the silent-host test rigs
   googletest                   # /usr/src/googletest, cross-compiled
   cmake make g++               # host build of the test peers
+  llvm                         # llvm-dlltool writes orvcomms.lib in the short import format
+  clang lld                    # an MSVC-mode caller links orvcomms.lib with lld-link (a test)
 )
 
 missing=()

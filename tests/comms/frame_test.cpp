@@ -12,6 +12,7 @@
 #include "internal.h"
 #include "ovapi.h"
 #include "registry_sandbox.h"
+#include "socket_calls.h"
 
 namespace {
 
@@ -85,6 +86,43 @@ TEST(Startup, CleanupWithoutStartupFails) {
     EXPECT_EQ(api.Cleanup(), 0);
 }
 
+// The host program's own start of the socket layer must survive a failed
+// OvStartup. A real socket layer grants 1.1 whenever asked, so the start
+// of the library is replaced; its clean-up stays the real one.
+int g_granted_version = 0;  // 0: the start fails
+
+int WSAAPI ScriptedStartup(WORD version, LPWSADATA data) {
+    if (g_granted_version == 0)
+        return WSASYSNOTREADY;
+    int result = ::WSAStartup(version, data);
+    data->wVersion = static_cast<WORD>(g_granted_version);
+    return result;
+}
+
+bool SocketLayerStarted() {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET)
+        return false;
+    closesocket(s);
+    return true;
+}
+
+TEST(Startup, AFailedStartLeavesTheHostProgramsStartAlone) {
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);  // the host program's own start
+    orv::g_socket_calls.startup = ScriptedStartup;
+    for (int granted : {0, int{MAKEWORD(2, 2)}}) {
+        g_granted_version = granted;
+        EXPECT_EQ(orv::Startup(GetModuleHandleA(nullptr)), 0) << granted;
+        EXPECT_TRUE(SocketLayerStarted()) << granted;
+    }
+    orv::g_socket_calls.startup = ::WSAStartup;
+    // A start with the wrong version was undone: the host's own clean-up
+    // is the last one.
+    EXPECT_EQ(WSACleanup(), 0);
+    EXPECT_FALSE(SocketLayerStarted());
+}
+
 TEST(Startup, KeepsTheInstanceForNewRecords) {
     HINSTANCE instance = GetModuleHandleA(nullptr);
     ASSERT_EQ(orv::Startup(instance), 1);
@@ -149,9 +187,9 @@ class Configuration : public ::testing::Test {
 
 TEST_F(Configuration, MissingKeyGivesTheDefaults) {
     orv::TimeAndRetry config = orv::ReadTimeAndRetry();
-    EXPECT_EQ(config.wait_seconds, 4);
-    EXPECT_EQ(config.retry_count, 2);
-    EXPECT_EQ(orv::ReadOpenTimeout(), 1);
+    EXPECT_EQ(config.wait_seconds, 4u);
+    EXPECT_EQ(config.retry_count, 2u);
+    EXPECT_EQ(orv::ReadOpenTimeout(), 1u);
 }
 
 TEST_F(Configuration, ZeroBehavesLikeAMissingValue) {
@@ -159,9 +197,9 @@ TEST_F(Configuration, ZeroBehavesLikeAMissingValue) {
     registry_.SetDword(kOrvConfigKey, "RETRY", 0);
     registry_.SetDword(kOrvConfigKey, "OPEN_TIMEOUT", 0);
     orv::TimeAndRetry config = orv::ReadTimeAndRetry();
-    EXPECT_EQ(config.wait_seconds, 4);
-    EXPECT_EQ(config.retry_count, 2);
-    EXPECT_EQ(orv::ReadOpenTimeout(), 1);
+    EXPECT_EQ(config.wait_seconds, 4u);
+    EXPECT_EQ(config.retry_count, 2u);
+    EXPECT_EQ(orv::ReadOpenTimeout(), 1u);
 }
 
 TEST_F(Configuration, StoredNumbersAreUsedAndKeptAsTheLastRead) {
@@ -169,32 +207,57 @@ TEST_F(Configuration, StoredNumbersAreUsedAndKeptAsTheLastRead) {
     registry_.SetDword(kOrvConfigKey, "RETRY", 3);
     registry_.SetDword(kOrvConfigKey, "OPEN_TIMEOUT", 5);
     orv::TimeAndRetry config = orv::ReadTimeAndRetry();
-    EXPECT_EQ(config.wait_seconds, 7);
-    EXPECT_EQ(config.retry_count, 3);
-    EXPECT_EQ(orv::ReadOpenTimeout(), 5);
-    EXPECT_EQ(orv::LastTimeAndRetry().wait_seconds, 7);
-    EXPECT_EQ(orv::LastTimeAndRetry().retry_count, 3);
+    EXPECT_EQ(config.wait_seconds, 7u);
+    EXPECT_EQ(config.retry_count, 3u);
+    EXPECT_EQ(orv::ReadOpenTimeout(), 5u);
+    EXPECT_EQ(orv::LastTimeAndRetry().wait_seconds, 7u);
+    EXPECT_EQ(orv::LastTimeAndRetry().retry_count, 3u);
 }
 
 TEST_F(Configuration, EachReadSeesTheRegistryAsItIsNow) {
     registry_.SetDword(kOrvConfigKey, "TIME", 9);
-    EXPECT_EQ(orv::ReadTimeAndRetry().wait_seconds, 9);
+    EXPECT_EQ(orv::ReadTimeAndRetry().wait_seconds, 9u);
     registry_.SetDword(kOrvConfigKey, "TIME", 1);
-    EXPECT_EQ(orv::ReadTimeAndRetry().wait_seconds, 1);
+    EXPECT_EQ(orv::ReadTimeAndRetry().wait_seconds, 1u);
 }
 
 TEST_F(Configuration, ValuesLongerThanFourBytesGiveTheDefault) {
     unsigned char eight[8] = {9, 0, 0, 0, 0, 0, 0, 0};
     registry_.SetBinary(kOrvConfigKey, "TIME", eight, sizeof eight);
     registry_.SetBinary(kOrvConfigKey, "OPEN_TIMEOUT", eight, sizeof eight);
-    EXPECT_EQ(orv::ReadTimeAndRetry().wait_seconds, 4);
-    EXPECT_EQ(orv::ReadOpenTimeout(), 1);
+    EXPECT_EQ(orv::ReadTimeAndRetry().wait_seconds, 4u);
+    EXPECT_EQ(orv::ReadOpenTimeout(), 1u);
 }
 
 TEST_F(Configuration, ShortBinaryValuesReadAsNumbers) {
     unsigned char two[2] = {0x2C, 0x01};  // 300
     registry_.SetBinary(kOrvConfigKey, "RETRY", two, sizeof two);
-    EXPECT_EQ(orv::ReadTimeAndRetry().retry_count, 300);
+    EXPECT_EQ(orv::ReadTimeAndRetry().retry_count, 300u);
+}
+
+TEST_F(Configuration, ValuesAreUnsignedAndWaitsSaturate) {
+    registry_.SetDword(kOrvConfigKey, "TIME", 0xFFFFFFFF);
+    registry_.SetDword(kOrvConfigKey, "RETRY", 0x80000000);
+    registry_.SetDword(kOrvConfigKey, "OPEN_TIMEOUT", 0x80000000);
+    orv::TimeAndRetry config = orv::ReadTimeAndRetry();
+    EXPECT_EQ(config.wait_seconds, 0xFFFFFFFFu);
+    EXPECT_EQ(config.retry_count, 0x80000000u);
+    EXPECT_EQ(orv::ReadOpenTimeout(), 0x80000000u);
+    struct Case {
+        uint32_t retry, time;
+        DWORD ms;
+    } cases[] = {
+        {2, 4, 8000},
+        {1, 2147483, 2147483000},        // the longest whole-second wait
+        {1, 2147484, OV_MAX_WAIT_MS},
+        {0x10000, 0x10000, OV_MAX_WAIT_MS},  // the product wraps 32 bits
+        {0x80000000, 1, OV_MAX_WAIT_MS},
+        {0xFFFFFFFF, 0xFFFFFFFF, OV_MAX_WAIT_MS},  // x 1000 wraps 64 bits
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(orv::TransferTimeoutMs(c.retry, c.time), c.ms) << c.retry << " x " << c.time;
+    EXPECT_EQ(orv::ConnectCycles(0xFFFFFFFF), OV_MAX_WAIT_MS / 1000);
+    EXPECT_EQ(orv::ConnectCycles(3), 3u);
 }
 
 TEST_F(Configuration, TextValuesGiveTheDefault) {
@@ -203,9 +266,9 @@ TEST_F(Configuration, TextValuesGiveTheDefault) {
     registry_.SetString(kOrvConfigKey, "RETRY", "3");
     registry_.SetString(kOrvConfigKey, "OPEN_TIMEOUT", "9");
     orv::TimeAndRetry config = orv::ReadTimeAndRetry();
-    EXPECT_EQ(config.wait_seconds, 4);
-    EXPECT_EQ(config.retry_count, 2);
-    EXPECT_EQ(orv::ReadOpenTimeout(), 1);
+    EXPECT_EQ(config.wait_seconds, 4u);
+    EXPECT_EQ(config.retry_count, 2u);
+    EXPECT_EQ(orv::ReadOpenTimeout(), 1u);
 }
 
 }  // namespace

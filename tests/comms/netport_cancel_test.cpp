@@ -1,5 +1,7 @@
 // The network cancel: a soft reset through the printer's command port.
+#include "internal.h"
 #include "net_fixture.h"
+#include "netport.h"
 
 namespace {
 
@@ -58,6 +60,17 @@ TEST_F(SendCancel, APrinterThatNeverAnswersHoldsTheCallOnlyForTheTransferTimeOut
     EXPECT_LT(watch.Seconds(), 5.0);
     SimStats stats;
     ASSERT_TRUE(printer.WaitFor("soft_resets", 1, 5000, &stats));
+}
+
+TEST_F(SendCancel, LeavesTheLastTimeAndRetryOfTheOpensAlone) {
+    SimPrinter printer(TestAddress());
+    ASSERT_SIM(printer);
+    Configure(3, 5);
+    orv::ReadTimeAndRetry();  // as an open reads them
+    Configure(1, 1);
+    EXPECT_EQ(orv::SendCancel(printer.address().c_str()), 1);
+    EXPECT_EQ(orv::LastTimeAndRetry().wait_seconds, 3u);
+    EXPECT_EQ(orv::LastTimeAndRetry().retry_count, 5u);
 }
 
 TEST_F(SendCancel, WorksWhileAPrintJobIsBeingWritten) {

@@ -1,11 +1,15 @@
 // One thread writing, one reading and one closing the same port, round
 // after round: every call returns soon after the close begins, nothing
 // crashes or hangs, and no handle is left behind.
-#include <thread>
+#include <atomic>
 #include <vector>
 
+#include "internal.h"
 #include "net_fixture.h"
+#include "netport.h"
 #include "process_handles.h"
+#include "socket_calls.h"
+#include "worker_thread.h"
 
 namespace {
 
@@ -39,11 +43,11 @@ TEST_F(PortStress, WriterReaderAndCloserOnOnePort) {
         OvHandle port = api_.OpenPort(printer.address().c_str());
         ASSERT_NE(port, OV_INVALID_HANDLE) << "round " << round;
         RoundResult r;
-        std::thread writer([&] {
+        Worker writer([&] {
             r.write_result = api_.WritePort(port, data.data(), static_cast<DWORD>(data.size()), &r.written);
             r.write_returned = GetTickCount64();
         });
-        std::thread reader([&] {
+        Worker reader([&] {
             char buffer[256];
             DWORD got;
             r.read_result = api_.ReadPort(port, buffer, sizeof buffer, &got);
@@ -51,13 +55,13 @@ TEST_F(PortStress, WriterReaderAndCloserOnOnePort) {
         });
         // Close at a different moment of the transfers each round.
         Sleep(static_cast<DWORD>(20 + (round * 37) % 250));
-        std::thread closer([&] {
+        Worker closer([&] {
             r.close_started = GetTickCount64();
             EXPECT_EQ(api_.ClosePort(port), 1);
         });
-        writer.join();
-        reader.join();
-        closer.join();
+        writer.Join();
+        reader.Join();
+        closer.Join();
         EXPECT_EQ(r.write_result, 0) << "round " << round;
         EXPECT_EQ(r.read_result, 0) << "round " << round;
         EXPECT_LT(r.written, data.size());
@@ -116,6 +120,79 @@ TEST_F(PortStress, PrinterThatClosesOrResetsAtAnyMoment) {
             EXPECT_EQ(api_.ClosePort(port), 1) << options;
         }
     }
+    EXPECT_EQ(CountProcessHandles(), handles_before);
+}
+
+}  // namespace
+
+namespace {
+
+// Transfers that keep coming while the close drains: every one that starts
+// before OvClosePort returns is refused as on a closing port, and none
+// reaches a socket other than the port's own (none once the close has
+// shut it, nor one read from a freed record). The transfer calls of the
+// internal library (the DLL's code) are watched.
+std::atomic<SOCKET> g_port_socket{INVALID_SOCKET};
+std::atomic<int> g_dead_socket_calls{0};
+
+void Watch(SOCKET s) {
+    if (s == INVALID_SOCKET || s != g_port_socket)
+        ++g_dead_socket_calls;
+}
+
+int WSAAPI WatchedRecv(SOCKET s, char* buffer, int length, int flags) {
+    Watch(s);
+    return ::recv(s, buffer, length, flags);
+}
+
+int WSAAPI WatchedSend(SOCKET s, const char* data, int length, int flags) {
+    Watch(s);
+    return ::send(s, data, length, flags);
+}
+
+TEST_F(PortStress, TransfersPollingThroughTheDrainNeverOutliveTheClose) {
+    Configure(1, 1);  // the drain lasts 1 s: the printer keeps sending
+    SimPrinter printer(TestAddress(), "chatter=always chatter_bytes=64 chatter_ms=20 on_eof=keep");
+    ASSERT_SIM(printer);
+    orv::g_socket_calls.recv = WatchedRecv;
+    orv::g_socket_calls.send = WatchedSend;
+    g_dead_socket_calls = 0;
+    // The first round also warms up the socket layer's own handles.
+    constexpr int kRounds = 6;
+    long handles_before = -1;
+    for (int round = 0; round < kRounds; ++round) {
+        if (round == 1) {
+            ASSERT_TRUE(HandleCountingWorks());
+            handles_before = CountProcessHandles();
+        }
+        OvHandle port = orv::OpenPort(printer.address().c_str());
+        ASSERT_NE(port, OV_INVALID_HANDLE) << "round " << round;
+        g_port_socket = orv::RecordOf(port)->socket;
+        std::atomic<bool> closed{false};
+        std::atomic<long> polls{0};
+        Worker poller([&] {
+            char buffer[256];
+            DWORD got;
+            while (!closed) {
+                orv::RecvPort(port, buffer, sizeof buffer, &got);
+                ++polls;
+            }
+        });
+        Worker writer([&] {
+            DWORD written;
+            while (!closed)
+                orv::WritePort(port, "x", 1, &written);
+        });
+        Sleep(static_cast<DWORD>(30 + round * 40));
+        EXPECT_EQ(orv::ClosePort(port), 1) << "round " << round;
+        closed = true;
+        poller.Join();
+        writer.Join();
+        EXPECT_GT(polls.load(), 1000) << "round " << round;
+    }
+    orv::g_socket_calls.recv = ::recv;
+    orv::g_socket_calls.send = ::send;
+    EXPECT_EQ(g_dead_socket_calls.load(), 0);
     EXPECT_EQ(CountProcessHandles(), handles_before);
 }
 

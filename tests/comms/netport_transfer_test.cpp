@@ -1,6 +1,7 @@
 // The transfers of the print channel: reads that wait up to the transfer
 // time-out, receives that do not wait, writes in pieces of 16384 bytes,
 // and their results when the printer stalls, dribbles, closes or resets.
+#include <atomic>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -274,6 +275,39 @@ TEST_F(Transfer, ReadInterruptedByCloseReturnsZeroAndMinusOne) {
     EXPECT_EQ(result, 0);
     EXPECT_EQ(error, -1);
     EXPECT_LT(returned_at - close_at, 1000u);
+}
+
+TEST_F(Transfer, HugeTimeOrRetryKeepsAReadWaitingUntilTheClose) {
+    // Values at or above 2^31 are large unsigned numbers: the time-out
+    // RETRY x TIME seconds is capped at about 24.8 days, never negative or
+    // wrapped to a short one.
+    struct Case {
+        DWORD time, retry, open_timeout;
+    } cases[] = {{0xFFFFFFFF, 0, 0}, {0x80000000, 0x80000000, 0x80000000}};
+    int salt = 0;
+    for (const Case& c : cases) {
+        Configure(c.time, c.retry, c.open_timeout);
+        SimPrinter printer(TestAddress(++salt));
+        ASSERT_SIM(printer);
+        OvHandle port = Open(printer);
+        ASSERT_NE(port, OV_INVALID_HANDLE) << "TIME " << c.time;
+        std::atomic<bool> returned{false};
+        int result = -1;
+        int error = 0;
+        std::thread reader([&] {
+            char buffer[16];
+            DWORD got;
+            result = api_.ReadPort(port, buffer, sizeof buffer, &got);
+            error = api_.GetError(port);  // the close's pause keeps the record a while
+            returned = true;
+        });
+        Sleep(2000);
+        EXPECT_FALSE(returned) << "TIME " << c.time;
+        EXPECT_EQ(api_.ClosePort(port), 1);
+        reader.join();
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(error, -1);
+    }
 }
 
 // --- arguments (internal library: the record is inspected directly) -----

@@ -1,12 +1,12 @@
 // The status record exchange against Wine's registry: the defaults, the
-// read primitives and conversions, the poll against a stand-in status
-// window, and the window-position key under its mutex. Each test process
-// has its own HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER (rig.h).
+// read primitives and conversions, and the poll against a stand-in status
+// window. Each test process has its own HKEY_LOCAL_MACHINE and
+// HKEY_CURRENT_USER (rig.h). The window-position key, which needs the
+// monitor's named mutex, is tested in position_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "catalogue.h"
 #include "record.h"
@@ -264,6 +264,32 @@ TEST_F(Poll, RemovedRecordKeyEndsTheMonitorButAMissingParentIsAFailure) {
     EXPECT_TRUE(KeysClosed());
 }
 
+/* Sets the DACL of an open key: no entries at all (nobody may open it), or
+ * none (everybody may). */
+LONG SetKeyDacl(HKEY key, bool deny_everyone) {
+    SECURITY_DESCRIPTOR descriptor;
+    ACL empty;
+    if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !InitializeAcl(&empty, sizeof empty, ACL_REVISION) ||
+        !SetSecurityDescriptorDacl(&descriptor, TRUE, deny_everyone ? &empty : nullptr, FALSE))
+        return static_cast<LONG>(GetLastError());
+    return RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
+}
+
+TEST_F(Poll, ARecordKeyThatCannotBeOpenedFailsThePollRatherThanEndingIt) {
+    // Only a missing key 1 means the language monitor ended the run; a key
+    // that is there but refused (access denied) is a failed poll.
+    ASSERT_EQ(Run(), kPollDone);
+    HKEY record;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecordPath, 0, KEY_ALL_ACCESS, &record), ERROR_SUCCESS);
+    ASSERT_EQ(SetKeyDacl(record, true), ERROR_SUCCESS);
+    EXPECT_EQ(RunLater(), kPollFailed);
+    EXPECT_TRUE(KeysClosed());
+    EXPECT_EQ(SetKeyDacl(record, false), ERROR_SUCCESS);  // the sandbox can delete it again
+    RegCloseKey(record);
+    EXPECT_EQ(RunLater(), kPollDone);
+}
+
 TEST_F(Poll, CalibrationModeOneEndsTheMonitor) {
     ASSERT_EQ(SetRecordString(kCalMode, "2"), ERROR_SUCCESS);
     EXPECT_EQ(Run(), kPollDone);
@@ -354,101 +380,6 @@ TEST_F(Poll, ByteValueMustHoldExactlyOneByte) {
     EXPECT_EQ(ReadByteValue(kCsfFront, state), 0);
     EXPECT_EQ(ReadByteValue("NO_SUCH_VALUE", state), 0);
     CloseRecordKeys(state);
-}
-
-/* --- window position ----------------------------------------------------- */
-
-TEST(Position, LocalModeKeepsItUnderTheMachineRootAsFourLittleEndianBytes) {
-    MonitorRig rig(LocalModeSettings());
-    ASSERT_TRUE(rig.ok());
-    ASSERT_EQ(WritePosition(-120, 45), 1);
-    StoredValue left = ReadStored(HKEY_LOCAL_MACHINE, "SOFTWARE\\ORV\\KTRMonitor-Status", kPositionLeft);
-    ASSERT_EQ(left.status, ERROR_SUCCESS);
-    EXPECT_EQ(left.type, static_cast<DWORD>(REG_BINARY));
-    EXPECT_EQ(left.data, std::string("\x88\xff\xff\xff", 4));
-    EXPECT_EQ(ReadStored(HKEY_CURRENT_USER, "SOFTWARE\\ORV\\KTRMonitor-Status", kPositionLeft).status,
-              ERROR_FILE_NOT_FOUND);
-    LONG x = 0, y = 0;
-    ASSERT_EQ(ReadPosition(&x, &y), 1);
-    EXPECT_EQ(x, -120);
-    EXPECT_EQ(y, 45);
-}
-
-TEST(Position, GlobalModeKeepsItUnderTheCurrentUser) {
-    MonitorRig rig(GlobalModeSettings());
-    ASSERT_TRUE(rig.ok());
-    ASSERT_EQ(WritePosition(300, 200), 1);
-    EXPECT_EQ(ReadStored(HKEY_CURRENT_USER, "SOFTWARE\\ORV\\KTRMonitor-Status", kPositionTop).data,
-              std::string("\xc8\0\0\0", 4));
-    EXPECT_EQ(ReadStored(HKEY_LOCAL_MACHINE, "SOFTWARE\\ORV\\KTRMonitor-Status", kPositionTop).status,
-              ERROR_FILE_NOT_FOUND);
-}
-
-TEST(Position, ReadFailsUnlessBothValuesHoldFourBytes) {
-    MonitorRig rig(LocalModeSettings());
-    ASSERT_TRUE(rig.ok());
-    LONG x = 7, y = 8;
-    EXPECT_EQ(ReadPosition(&x, &y), 0);  // no key yet
-    ASSERT_EQ(WritePosition(1, 2), 1);
-    HKEY key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ORV\\KTRMonitor-Status", 0, KEY_ALL_ACCESS,
-                            &key),
-              ERROR_SUCCESS);
-    const BYTE two[2] = {1, 0};
-    ASSERT_EQ(RegSetValueExA(key, kPositionTop, 0, REG_BINARY, two, 2), ERROR_SUCCESS);
-    EXPECT_EQ(ReadPosition(&x, &y), 0);
-    const BYTE eight[8] = {};
-    ASSERT_EQ(RegSetValueExA(key, kPositionTop, 0, REG_BINARY, eight, 8), ERROR_SUCCESS);
-    EXPECT_EQ(ReadPosition(&x, &y), 0);
-    ASSERT_EQ(RegDeleteValueA(key, kPositionTop), ERROR_SUCCESS);
-    EXPECT_EQ(ReadPosition(&x, &y), 0);
-    RegCloseKey(key);
-    EXPECT_EQ(x, 7);  // nothing written on failure
-    EXPECT_EQ(y, 8);
-}
-
-TEST(Position, DeleteSucceedsOnlyWhenBothValuesWereThere) {
-    MonitorRig rig(LocalModeSettings());
-    ASSERT_TRUE(rig.ok());
-    EXPECT_EQ(DeletePosition(), 0);  // no key
-    ASSERT_EQ(WritePosition(10, 20), 1);
-    EXPECT_EQ(DeletePosition(), 1);
-    LONG x, y;
-    EXPECT_EQ(ReadPosition(&x, &y), 0);
-    EXPECT_EQ(DeletePosition(), 0);  // already gone
-}
-
-TEST(Position, OperationsWaitWhileAnotherHoldsTheMutex) {
-    MonitorRig rig(LocalModeSettings());
-    ASSERT_TRUE(rig.ok());
-    HANDLE mutex = CreateMutexA(nullptr, TRUE, "StatusRegSet_Mutex");
-    ASSERT_NE(mutex, nullptr);
-    // Another thread is another owner of the mutex.
-    std::thread writer([] { WritePosition(5, 6); });
-    Sleep(300);
-    EXPECT_EQ(ReadStored(HKEY_LOCAL_MACHINE, "SOFTWARE\\ORV\\KTRMonitor-Status", kPositionLeft).status,
-              ERROR_FILE_NOT_FOUND);
-    ReleaseMutex(mutex);
-    writer.join();
-    EXPECT_EQ(ReadStored(HKEY_LOCAL_MACHINE, "SOFTWARE\\ORV\\KTRMonitor-Status", kPositionLeft).data,
-              std::string("\x05\0\0\0", 4));
-    CloseHandle(mutex);
-}
-
-TEST(Position, AnAbandonedMutexStillLetsTheOperationRun) {
-    MonitorRig rig(LocalModeSettings());
-    ASSERT_TRUE(rig.ok());
-    HANDLE keep = CreateMutexA(nullptr, FALSE, "StatusRegSet_Mutex");  // keeps it alive
-    std::thread owner([] {
-        HANDLE mutex = CreateMutexA(nullptr, FALSE, "StatusRegSet_Mutex");
-        WaitForSingleObject(mutex, INFINITE);
-        CloseHandle(mutex);  // the thread ends without releasing it
-    });
-    owner.join();
-    EXPECT_EQ(WritePosition(1, 1), 1);
-    LONG x, y;
-    EXPECT_EQ(ReadPosition(&x, &y), 1);
-    CloseHandle(keep);
 }
 
 }  // namespace

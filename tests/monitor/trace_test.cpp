@@ -197,6 +197,31 @@ TEST_F(Trace, AValueThatKeepsGrowingFailsTheReadAfterFourTries) {
     EXPECT_EQ(doc_reads, kStringReadAttempts);
 }
 
+TEST_F(Trace, PositionKeysAreOpenedWith2001FAndCreatedOnlyToWrite) {
+    // The position operations hold "StatusRegSet_Mutex" (this program runs
+    // under the ctest lock of the monitor's named objects).
+    for (const RunMode& mode : {LocalModeSettings(), GlobalModeSettings()}) {
+        g_run_mode = mode;
+        LONG x, y;
+        StartTrace();
+        ASSERT_EQ(WritePosition(7, 8), 1);
+        ASSERT_EQ(ReadPosition(&x, &y), 1);
+        ASSERT_EQ(DeletePosition(), 1);
+        std::vector<RegistryCall> calls = StopTrace();
+        std::vector<std::string> keys;
+        for (const RegistryCall& call : calls) {
+            if (call.function != "open" && call.function != "create")
+                continue;
+            keys.push_back(call.function + " " + call.name);
+            EXPECT_EQ(call.access, static_cast<REGSAM>(0x2001F)) << call.name;
+        }
+        EXPECT_EQ(keys, (std::vector<std::string>{
+                            "create SOFTWARE\\ORV", "create KTRMonitor-Status",   // write
+                            "open SOFTWARE\\ORV", "open KTRMonitor-Status",       // read
+                            "open SOFTWARE\\ORV", "open KTRMonitor-Status"}));    // delete
+    }
+}
+
 TEST_F(Trace, OnePollCanSeeValuesOfTwoMoments) {
     // The language monitor writes 302 after the poll has read ERR_CODE:
     // this poll shows the old code with the new document, the next the

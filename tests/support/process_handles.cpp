@@ -57,3 +57,13 @@ long CountProcessHandles() {
         return static_cast<long>(count);
     return CountFromSystemList();
 }
+
+bool HandleCountingWorks() {
+    long before = CountProcessHandles();
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr)
+        return false;
+    long with_event = CountProcessHandles();
+    CloseHandle(event);
+    return before > 0 && with_event == before + 1 && CountProcessHandles() == before;
+}

@@ -9,4 +9,8 @@
 /* -1 when neither source answers. */
 long CountProcessHandles();
 
+/* True when the count sees one handle made and closed: a leak check that
+ * asserts this first cannot pass by comparing two failed counts. */
+bool HandleCountingWorks();
+
 #endif  // ORV_TEST_PROCESS_HANDLES_H

@@ -51,8 +51,9 @@ void ShowConfig() {
     for (const ConfigItem& item : kConfig) {
         bool present;
         DWORD stored = ReadStored(item.name, &present);
-        int used = stored == 0 ? item.fallback : static_cast<int>(stored);
-        printf("  %-12s = %-4d %s  (%s)\n", item.name, used,
+        // The library reads the values as unsigned numbers.
+        unsigned long used = stored == 0 ? static_cast<unsigned long>(item.fallback) : stored;
+        printf("  %-12s = %-4lu %s  (%s)\n", item.name, used,
                stored == 0 ? "default" : "set    ", item.meaning);
     }
 }
