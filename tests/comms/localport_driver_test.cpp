@@ -82,13 +82,15 @@ BOOL WINAPI FakeDeviceIoControl(HANDLE, DWORD code, void* in, DWORD in_size, voi
     return FALSE;
 }
 
-BOOL WINAPI FakeCancelIo(HANDLE) {
+/* Ends the request the driver holds, and the handle's real transfers. */
+BOOL WINAPI FakeCancelIo(HANDLE port) {
     if (g_driver->held != nullptr) {
         g_driver->held->InternalHigh = 0;
         g_driver->held->Internal = kStatusCancelled;
         SetEvent(g_driver->held->hEvent);
         g_driver->held = nullptr;
     }
+    CancelIo(port);
     return TRUE;
 }
 
