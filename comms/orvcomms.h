@@ -242,7 +242,11 @@ typedef struct UsbPrinterEntry {
  *    between the two calls (leave room for a few more).
  *  - vid, pid and serialno longer than their fields are cut to 15, 15
  *    and 31 characters; a printer whose device path is longer than 255
- *    characters, or whose "Port Number" is not a REG_DWORD, is left out. */
+ *    characters, or whose "Port Number" is not a REG_DWORD, is left out.
+ *    The registry key of any path that fits is formed whole, never cut.
+ *  - An interface whose detail record the platform sizes below the
+ *    record's fixed part is skipped; the enumeration goes on with the
+ *    next one. */
 int OVAPI OvSendSearch_USB(UsbPrinterEntry* entries, DWORD* count, DWORD* error);
 
 #ifdef __cplusplus

@@ -364,6 +364,7 @@ TEST_F(UsbList, PathsGiveVendorProductSerialAndThePortNumberFromTheRegistry) {
     list_.paths.push_back(UsbPath("1111", "2222", "noportnumber"));
     ASSERT_EQ(registry_.SetString(PortKey(list_.paths.back()).c_str(), "Port Number", "3"), ERROR_SUCCESS);
     list_.paths.push_back(UsbPath("3333", "4444", std::string(220, 's')));  // path over 255
+    list_.paths.push_back("\\\\?\\usb#vid_5555&pid_6666");  // no serial, no class text
 
     EXPECT_EQ(orv::SendSearchUsb(nullptr, &count_, &error_), 1);
     EXPECT_EQ(count_, 2u);
@@ -388,9 +389,10 @@ TEST_F(UsbList, PathsGiveVendorProductSerialAndThePortNumberFromTheRegistry) {
     EXPECT_TRUE(trace_.Has("OvSendSearch_USB 04b8/0005/(L1234567)"));
     EXPECT_TRUE(trace_.Has("OvSendSearch_USB SearchCnt = 2 Success"));
     EXPECT_TRUE(trace_.Has("OvSendSearch_USB DevicePath Error(Length)"));
+    EXPECT_TRUE(trace_.Has("OvSendSearch_USB 5555/6666/()"));
 }
 
-TEST_F(UsbList, GetModeNeverTouchesAnArrayAndBadCountsOrPointersAreRefused) {
+TEST_F(UsbList, UnreadableInterfacesAndKeysAreNotCountedAndNullPointersAreRefused) {
     Attach(UsbPath("04b8", "0005", "A"), 7);
     list_.forced_size = 2;  // smaller than the detail record's fixed part: skipped
     EXPECT_EQ(orv::SendSearchUsb(nullptr, &count_, &error_), 1);
