@@ -5,6 +5,7 @@
  */
 #include "frame.h"
 #include "internal.h"
+#include "localport.h"
 #include "netport.h"
 
 using namespace orv;
@@ -56,6 +57,98 @@ int OVAPI OvWritePort_Async(OvHandle port, const void* data, DWORD size, DWORD* 
 
 int OVAPI OvSendCancel(const char* address) {
     return SendCancel(address);
+}
+
+/* --- Local ports: serial, parallel, USB -------------------------------- */
+
+HANDLE OVAPI OvOpenPort_COM(const char* port, DWORD* error) {
+    return OpenPortCom(port, error);
+}
+
+int OVAPI OvClosePort_COM(HANDLE port, DWORD* error) {
+    return ClosePortCom(port, error);
+}
+
+int OVAPI OvRecvPort_COM(HANDLE port, void* buffer, DWORD size, DWORD* received, DWORD timeout_ms,
+                         DWORD* error) {
+    return RecvPortCom(port, buffer, size, received, timeout_ms, error);
+}
+
+int OVAPI OvWritePort_COM(HANDLE port, const void* data, DWORD size, DWORD* written,
+                          DWORD timeout_ms, DWORD* error) {
+    return WritePortCom(port, data, size, written, timeout_ms, error);
+}
+
+int OVAPI OvGetComConf(HANDLE port, DCB* settings, DWORD* error) {
+    return GetComConf(port, settings, error);
+}
+
+int OVAPI OvSetComConf(HANDLE port, DCB* settings, DWORD* error) {
+    return SetComConf(port, settings, error);
+}
+
+HANDLE OVAPI OvOpenPort_LPT(const char* port, DWORD* error) {
+    return OpenPortLpt(port, error);
+}
+
+int OVAPI OvClosePort_LPT(HANDLE port, DWORD* error) {
+    return ClosePortLpt(port, error);
+}
+
+int OVAPI OvRecvPort_LPT(HANDLE port, void* buffer, DWORD size, DWORD* received, DWORD timeout_ms,
+                         DWORD* error) {
+    return RecvPortLpt(port, buffer, size, received, timeout_ms, error);
+}
+
+int OVAPI OvWritePort_LPT(HANDLE port, const void* data, DWORD size, DWORD* written,
+                          DWORD timeout_ms, DWORD* error) {
+    return WritePortLpt(port, data, size, written, timeout_ms, error);
+}
+
+int OVAPI OvSendCancel_LPT(HANDLE port, DWORD* error) {
+    return SendCancelLpt(port, error);
+}
+
+int OVAPI OvGetDeviceID_LPT(HANDLE port, void* buffer, DWORD size, DWORD* length, DWORD* error) {
+    return GetDeviceIdLpt(port, buffer, size, length, error);
+}
+
+int OVAPI OvGetTimeOut_LPT(DWORD* timeout_ms, DWORD* error) {
+    return GetTimeOutLpt(timeout_ms, error);
+}
+
+int OVAPI OvSetTimeOut_LPT(DWORD timeout_ms, DWORD* error) {
+    return SetTimeOutLpt(timeout_ms, error);
+}
+
+HANDLE OVAPI OvOpenPort_USB(const char* device_path, DWORD* error) {
+    return OpenPortUsb(device_path, error);
+}
+
+int OVAPI OvClosePort_USB(HANDLE port, DWORD* error) {
+    return ClosePortUsb(port, error);
+}
+
+int OVAPI OvRecvPort_USB(HANDLE port, void* buffer, DWORD size, DWORD* received, DWORD timeout_ms,
+                         DWORD* error) {
+    return RecvPortUsb(port, buffer, size, received, timeout_ms, error);
+}
+
+int OVAPI OvWritePort_USB(HANDLE port, const void* data, DWORD size, DWORD* written,
+                          DWORD timeout_ms, DWORD* error) {
+    return WritePortUsb(port, data, size, written, timeout_ms, error);
+}
+
+int OVAPI OvSendCancel_USB(HANDLE port, DWORD* error) {
+    return SendCancelUsb(port, error);
+}
+
+int OVAPI OvGetDeviceID_USB(HANDLE port, void* buffer, DWORD size, DWORD* length, DWORD* error) {
+    return GetDeviceIdUsb(port, buffer, size, length, error);
+}
+
+int OVAPI OvSendSearch_USB(UsbPrinterEntry* entries, DWORD* count, DWORD* error) {
+    return SendSearchUsb(entries, count, error);
 }
 
 }  // extern "C"

@@ -132,6 +132,137 @@ int OVAPI OvWritePort_Async(OvHandle port, const void* data, DWORD size, DWORD* 
  * default, at least 1 s). Needs no open port. */
 int OVAPI OvSendCancel(const char* address);
 
+/* --- Local ports: serial (COM), parallel (LPT) and USB ------------------ */
+
+/* A local port is a device file opened for overlapped I/O; the handle the
+ * open returns is the platform's device handle itself (HANDLE), and
+ * INVALID_HANDLE_VALUE means the open failed. Every function takes as its
+ * last argument a pointer to a DWORD that receives a Windows system error
+ * code: 87 (ERROR_INVALID_PARAMETER) for a bad argument, 258 (WAIT_TIMEOUT)
+ * for a receive that ran out of time, otherwise the platform's last error
+ * after the function's main step (on success it may be 0 or an older
+ * value). A handle of NULL or INVALID_HANDLE_VALUE is refused with 87 by
+ * every function. One transfer per handle at a time; the library takes no
+ * lock. Every function traces its steps (see README, "Diagnostic log").
+ *
+ * Names: the open looks for its keyword ("COM", "LPT", or "VID_" for USB)
+ * anywhere in an upper-case copy of the name and then opens the name as
+ * given. A name of more than OV_LOCAL_NAME_MAX (255) characters fails
+ * like a name without the keyword: error 87, INVALID_HANDLE_VALUE, and no
+ * open is tried. COM10 and above need the "\\.\COM10" form.
+ *
+ * Transfers (OvRecvPort_*, OvWritePort_*): tries 50 ms apart until the
+ * whole size has moved or the deadline (start + timeout_ms + 70 ms) has
+ * passed; each try waits up to timeout_ms for its transfer, so a silent
+ * device holds the call about twice timeout_ms. The result is that of the
+ * last try; the count is what moved in all tries.
+ *  - A receive delivers at most OV_LOCAL_RECV_MAX (4096) bytes per call;
+ *    a larger size is served up to 4096 bytes and the rest waits for the
+ *    next call. When bytes came, `size` bytes (at most 4096) of the buffer
+ *    are written: the bytes received, then zeros. When nothing came the
+ *    buffer is untouched. A receive that ran out of time sets error 258,
+ *    also when it got part of the size (the count tells how much).
+ *  - A serial receive reads only what fits: with 100 bytes waiting and a
+ *    size of 10 it takes 10, and the other 90 stay for the next call.
+ *  - A write try after a partial one goes on from the first byte not yet
+ *    written, so the printer never gets bytes twice.
+ *  - Bytes that a try moved before its transfer was cancelled (its wait
+ *    ran out) count: the receive keeps them, the write counts them as
+ *    written.
+ *  - A write that runs out of time keeps the error of its last try (996,
+ *    ERROR_IO_INCOMPLETE, for a device that took nothing). */
+#define OV_LOCAL_NAME_MAX 255
+#define OV_LOCAL_RECV_MAX 4096
+
+/* Serial. Ordinals 41 to 46. Before every write try the serial printer
+ * check waits while transmission is held for DSR (up to 200 polls 10 ms
+ * apart); if it stays held, the try fails and the error is the port's
+ * communication-error mask. A receive try reads only when bytes wait. */
+HANDLE OVAPI OvOpenPort_COM(const char* port, DWORD* error);
+int OVAPI OvClosePort_COM(HANDLE port, DWORD* error);
+int OVAPI OvRecvPort_COM(HANDLE port, void* buffer, DWORD size, DWORD* received,
+                         DWORD timeout_ms, DWORD* error);
+int OVAPI OvWritePort_COM(HANDLE port, const void* data, DWORD size, DWORD* written,
+                          DWORD timeout_ms, DWORD* error);
+/* The DCB is passed through whole (GetCommState / SetCommState); the
+ * library sets no field, not even DCBlength. OvSetComConf with a null
+ * error pointer returns 0 and leaves the port as it was. */
+int OVAPI OvGetComConf(HANDLE port, DCB* settings, DWORD* error);
+int OVAPI OvSetComConf(HANDLE port, DCB* settings, DWORD* error);
+
+/* Parallel. Ordinals 33 to 40. Before every transfer try the printer's
+ * status byte is read: off-line (0x08) or power-off (0x10) fails the try;
+ * a status that cannot be read lets the try go ahead. The status query,
+ * the reset and the device-ID query each wait at most the library-wide
+ * parallel time-out (3000 ms at load; 0 means "do not wait"). */
+HANDLE OVAPI OvOpenPort_LPT(const char* port, DWORD* error);
+int OVAPI OvClosePort_LPT(HANDLE port, DWORD* error);
+int OVAPI OvRecvPort_LPT(HANDLE port, void* buffer, DWORD size, DWORD* received,
+                         DWORD timeout_ms, DWORD* error);
+int OVAPI OvWritePort_LPT(HANDLE port, const void* data, DWORD size, DWORD* written,
+                          DWORD timeout_ms, DWORD* error);
+/* Resets the printer (PARALLEL_INIT). 1 when taken, and also (error 0)
+ * when the printer is not connected (1167); 0 otherwise, with 997 when
+ * the request did not complete within the parallel time-out. */
+int OVAPI OvSendCancel_LPT(HANDLE port, DWORD* error);
+/* The device-ID functions (LPT and USB) zero the whole buffer, then copy
+ * the IEEE 1284 device ID (at most 255 bytes: two length bytes, then the
+ * text) into it. Pass at least 256 bytes: the text is then always
+ * terminated. *length is the number of bytes placed in the buffer; when
+ * the ID is longer than the buffer it is cut to the buffer's size, the
+ * function still succeeds and the error is 234 (ERROR_MORE_DATA). A
+ * failed or timed-out query returns 0 with *length 0. */
+int OVAPI OvGetDeviceID_LPT(HANDLE port, void* buffer, DWORD size, DWORD* length,
+                            DWORD* error);
+/* The parallel time-out in ms, for every parallel port of the process.
+ * Both return 1; OvGetTimeOut_LPT with a null `timeout_ms` returns 0
+ * (error 87). The error pointer may be null for these two. */
+int OVAPI OvGetTimeOut_LPT(DWORD* timeout_ms, DWORD* error);
+int OVAPI OvSetTimeOut_LPT(DWORD timeout_ms, DWORD* error);
+
+/* USB printer class. Ordinals 26 to 32. The port name is the device path
+ * of an OvSendSearch_USB entry (a port name such as USB001 fails with 87).
+ * The reset and the device-ID query wait for the driver without a limit;
+ * the device ID's first byte is always 0 in the buffer. */
+HANDLE OVAPI OvOpenPort_USB(const char* device_path, DWORD* error);
+int OVAPI OvClosePort_USB(HANDLE port, DWORD* error);
+int OVAPI OvRecvPort_USB(HANDLE port, void* buffer, DWORD size, DWORD* received,
+                         DWORD timeout_ms, DWORD* error);
+int OVAPI OvWritePort_USB(HANDLE port, const void* data, DWORD size, DWORD* written,
+                          DWORD timeout_ms, DWORD* error);
+int OVAPI OvSendCancel_USB(HANDLE port, DWORD* error);
+int OVAPI OvGetDeviceID_USB(HANDLE port, void* buffer, DWORD size, DWORD* length,
+                            DWORD* error);
+
+/* One attached USB printer, 336 bytes, every field a terminated string. */
+typedef struct UsbPrinterEntry {
+    char vid[16];         /* vendor number (hex text after "vid_") */
+    char pid[16];         /* product number (hex text after "pid_") */
+    char serialno[32];    /* serial-number part of the device path */
+    char DevicePath[256]; /* what OvOpenPort_USB opens */
+    char PortName[16];    /* "USB001" ... */
+} UsbPrinterEntry;
+
+/* Ordinal 32. Lists the USB printers attached now. With `entries` NULL
+ * (GET MODE) it only counts; otherwise (SEARCH MODE) it also fills
+ * entries[0 .. *count-1]. Returns 1 when the device list could be taken
+ * (also when it is empty), 0 for a null count or error pointer or when
+ * the platform refused the list; the error is the platform's answer to
+ * taking the list.
+ *  - Only printers whose port number is known are counted, and only
+ *    counted printers are written, in order: SEARCH MODE writes exactly
+ *    *count entries and touches nothing else of the array, so an array
+ *    sized by the GET MODE count is enough unless a printer is attached
+ *    between the two calls (leave room for a few more).
+ *  - vid, pid and serialno longer than their fields are cut to 15, 15
+ *    and 31 characters; a printer whose device path is longer than 255
+ *    characters, or whose "Port Number" is not a REG_DWORD, is left out.
+ *    The registry key of any path that fits is formed whole, never cut.
+ *  - An interface whose detail record the platform sizes below the
+ *    record's fixed part is skipped; the enumeration goes on with the
+ *    next one. */
+int OVAPI OvSendSearch_USB(UsbPrinterEntry* entries, DWORD* count, DWORD* error);
+
 #ifdef __cplusplus
 }
 #endif

@@ -12,6 +12,11 @@ source "$here/wine-common.sh"
 "$here/sim-env.sh" start || exit 1
 trap '"$here/sim-env.sh" stop; "$here/wine-env.sh" stop' EXIT
 
+echo "=== local ports: serial pair and named pipe"
+"$here/serial-env.sh" start >/dev/null
+"$here/wine-run" "$build/win64/bin/localport_bench.exe" | tr -d '\r'
+"$here/serial-env.sh" stop
+
 echo "=== print channel: OvWritePort against a fast printer"
 "$here/wine-run" "$build/win64/bin/netport_bench.exe" | tr -d '\r'
 

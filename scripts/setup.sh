@@ -15,6 +15,7 @@ packages=(
   locales                      # ja_JP.UTF-8 gives Wine code page 932
   xvfb                         # display for screenshot runs
   iproute2                     # ip netns for the silent-host test rigs
+  socat                        # pseudo-terminal pairs behind the serial-port tests
   googletest                   # /usr/src/googletest, cross-compiled
   cmake make g++               # host build of the test peers
   llvm                         # llvm-dlltool writes orvcomms.lib in the short import format

@@ -24,6 +24,29 @@ struct OvApi {
     decltype(&OvWritePort_Async) WritePortAsync = nullptr;
     decltype(&OvSendCancel) SendCancel = nullptr;
 
+    // Local ports: serial, parallel, USB.
+    decltype(&OvOpenPort_COM) OpenPort_COM = nullptr;
+    decltype(&OvClosePort_COM) ClosePort_COM = nullptr;
+    decltype(&OvRecvPort_COM) RecvPort_COM = nullptr;
+    decltype(&OvWritePort_COM) WritePort_COM = nullptr;
+    decltype(&OvGetComConf) GetComConf = nullptr;
+    decltype(&OvSetComConf) SetComConf = nullptr;
+    decltype(&OvOpenPort_LPT) OpenPort_LPT = nullptr;
+    decltype(&OvClosePort_LPT) ClosePort_LPT = nullptr;
+    decltype(&OvRecvPort_LPT) RecvPort_LPT = nullptr;
+    decltype(&OvWritePort_LPT) WritePort_LPT = nullptr;
+    decltype(&OvSendCancel_LPT) SendCancel_LPT = nullptr;
+    decltype(&OvGetDeviceID_LPT) GetDeviceID_LPT = nullptr;
+    decltype(&OvGetTimeOut_LPT) GetTimeOut_LPT = nullptr;
+    decltype(&OvSetTimeOut_LPT) SetTimeOut_LPT = nullptr;
+    decltype(&OvOpenPort_USB) OpenPort_USB = nullptr;
+    decltype(&OvClosePort_USB) ClosePort_USB = nullptr;
+    decltype(&OvRecvPort_USB) RecvPort_USB = nullptr;
+    decltype(&OvWritePort_USB) WritePort_USB = nullptr;
+    decltype(&OvSendCancel_USB) SendCancel_USB = nullptr;
+    decltype(&OvGetDeviceID_USB) GetDeviceID_USB = nullptr;
+    decltype(&OvSendSearch_USB) SendSearch_USB = nullptr;
+
     OvApi() = default;
     OvApi(const OvApi&) = delete;
     OvApi& operator=(const OvApi&) = delete;
@@ -40,6 +63,7 @@ struct OvApi {
                   Find(ClosePort, "OvClosePort") && Find(ReadPort, "OvReadPort") &&
                   Find(RecvPort, "OvRecvPort") && Find(WritePort, "OvWritePort") &&
                   Find(WritePortAsync, "OvWritePort_Async") && Find(SendCancel, "OvSendCancel");
+        ok = ok && FindLocalPorts();
         if (!ok)
             Unload();
         return ok;
@@ -52,6 +76,21 @@ struct OvApi {
     }
 
   private:
+    bool FindLocalPorts() {
+        return Find(OpenPort_COM, "OvOpenPort_COM") && Find(ClosePort_COM, "OvClosePort_COM") &&
+               Find(RecvPort_COM, "OvRecvPort_COM") && Find(WritePort_COM, "OvWritePort_COM") &&
+               Find(GetComConf, "OvGetComConf") && Find(SetComConf, "OvSetComConf") &&
+               Find(OpenPort_LPT, "OvOpenPort_LPT") && Find(ClosePort_LPT, "OvClosePort_LPT") &&
+               Find(RecvPort_LPT, "OvRecvPort_LPT") && Find(WritePort_LPT, "OvWritePort_LPT") &&
+               Find(SendCancel_LPT, "OvSendCancel_LPT") &&
+               Find(GetDeviceID_LPT, "OvGetDeviceID_LPT") &&
+               Find(GetTimeOut_LPT, "OvGetTimeOut_LPT") && Find(SetTimeOut_LPT, "OvSetTimeOut_LPT") &&
+               Find(OpenPort_USB, "OvOpenPort_USB") && Find(ClosePort_USB, "OvClosePort_USB") &&
+               Find(RecvPort_USB, "OvRecvPort_USB") && Find(WritePort_USB, "OvWritePort_USB") &&
+               Find(SendCancel_USB, "OvSendCancel_USB") &&
+               Find(GetDeviceID_USB, "OvGetDeviceID_USB") && Find(SendSearch_USB, "OvSendSearch_USB");
+    }
+
     template <typename Fn>
     bool Find(Fn& fn, const char* name) {
         fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));

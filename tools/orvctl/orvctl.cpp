@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../common/ovapi.h"
+#include "localport.h"
 
 namespace {
 
@@ -89,6 +90,7 @@ int Usage() {
             "  config NAME VALUE    set TIME, RETRY or OPEN_TIMEOUT (0 = default)\n"
             "  print HOST FILE      send FILE to port 9100 of HOST, with progress\n"
             "  cancel ADDRESS       soft reset through port 9200 (dotted address)\n");
+    fputs(kLocalPortUsage, stderr);
     return 2;
 }
 
@@ -234,5 +236,9 @@ int main(int argc, char** argv) {
         return Print(api, argv[2], argv[3]);
     if (strcmp(command, "cancel") == 0 && argc == 3)
         return Cancel(api, argv[2]);
+    if (IsLocalPortCommand(command)) {
+        int code = LocalPortCommand(api, argc - 1, argv + 1);
+        return code == 2 ? Usage() : code;
+    }
     return Usage();
 }
