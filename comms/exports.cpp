@@ -6,6 +6,8 @@
 #include "frame.h"
 #include "internal.h"
 #include "netport.h"
+#include "reach.h"
+#include "status.h"
 
 using namespace orv;
 
@@ -56,6 +58,34 @@ int OVAPI OvWritePort_Async(OvHandle port, const void* data, DWORD size, DWORD* 
 
 int OVAPI OvSendCancel(const char* address) {
     return SendCancel(address);
+}
+
+OvHandle OVAPI OvOpenStatus(const char* host) {
+    return OpenStatus(host);
+}
+
+int OVAPI OvGetStatus(OvHandle status, void* buffer, DWORD size, DWORD* length) {
+    return Exchange(status, StatusRequest::kStatus, buffer, size, length);
+}
+
+int OVAPI OvGetDeviceID(OvHandle status, void* buffer, DWORD size, DWORD* length) {
+    return Exchange(status, StatusRequest::kDeviceId, buffer, size, length);
+}
+
+int OVAPI OvCloseStatus(OvHandle status) {
+    return CloseStatus(status);
+}
+
+int OVAPI OvSendICMP(const char* address) {
+    return SendIcmp(address);
+}
+
+int OVAPI OvSendICMP_Async(const char* address) {
+    return SendIcmpAsync(address);
+}
+
+int OVAPI OvSetUseICMP(int flag) {
+    return SetUseIcmp(flag);
 }
 
 }  // extern "C"

@@ -63,6 +63,11 @@ bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, vo
     return true;
 }
 
+void ArmRunTimer(HWND window, UINT ms) {
+    if (SetTimer(window, kRunTimer, ms, nullptr) == 0)
+        PostMessageA(window, WM_TIMER, kRunTimer, 0);
+}
+
 void* AttachCreateParam(HWND window, LPARAM lparam) {
     void* param = reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams;
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(param));

@@ -58,6 +58,14 @@ constexpr DWORD kHiddenWindowClipStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
  * the run has ended, so the caller's loop still sees it. */
 bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, void* param);
 
+/* Timer 1 of a run's window: its WM_TIMER ends the run. */
+constexpr UINT_PTR kRunTimer = 1;
+
+/* Starts (or restarts) timer 1 of `window` with `ms`. When the platform
+ * has no timer left to give, a WM_TIMER of timer 1 is posted instead, so
+ * the run still ends rather than waiting for ever. */
+void ArmRunTimer(HWND window, UINT ms);
+
 /* For WM_CREATE: keeps the creation parameter as the window's user data
  * and returns it. */
 void* AttachCreateParam(HWND window, LPARAM lparam);

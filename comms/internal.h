@@ -45,6 +45,7 @@ struct HandleRecord {
     std::atomic<LONG> writing;      // port: 1 while a send is in progress
     double timeout_seconds;         // unicast search time-out
     std::atomic<LONG> calls_inside; // port: transfer calls between entry and return
+    std::atomic<LONG> exchanging;   // status: 1 while an exchange runs on the handle
 };
 
 /* Allocates a zero-filled record with `socket` set to INVALID_SOCKET and
