@@ -142,11 +142,11 @@ OvHandle OVAPI OvOpenStatus(const char* host);
  * within TIME seconds, and *length is the number of bytes copied to
  * `buffer`: at most min(size, 256); a longer reply is cut, the rest is
  * dropped. A size of 0 copies nothing and still returns 1 (length 0) when
- * the printer answers; `buffer` may then be NULL. A printer that ends or
- * resets the connection without sending anything also gives 1 with
- * length 0 wherever the platform reports that as readable.
+ * the printer answers; `buffer` may then be NULL.
  * 0 when the host cannot be resolved or connected, or no reply came in
- * time; *length is then 0. OvGetError on the handle reads 1 after a
+ * time; *length is then 0. A printer that closes or resets the connection
+ * without sending anything has given no reply: the exchange listens for
+ * readable data only, so it ends after TIME seconds with 0. OvGetError on the handle reads 1 after a
  * reply, 0 otherwise.
  * One exchange per handle at a time: a call on a handle whose exchange is
  * still running (from another thread, or from a window procedure run by

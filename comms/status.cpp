@@ -146,8 +146,10 @@ void StartExchange(HWND window, const StatusExchange* exchange) {
 }
 
 /* Message 1125: one receive; what it brought, cut to the caller's size,
- * is the reply. A notification with nothing to read (the printer closed
- * or reset the connection) still ends the exchange, with length 0. */
+ * is the reply. A notification with nothing to read still ends the
+ * exchange, as a reply of length 0. (A connection closed or reset without
+ * data raises no notification, as only readable data is asked for; such
+ * an exchange runs into timer 1.) */
 void TakeReply(HWND window, HandleRecord* record, WPARAM notified_socket) {
     if (notified_socket != record->socket)
         return;  // a socket already closed
