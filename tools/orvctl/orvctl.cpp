@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../common/ovapi.h"
+#include "status_commands.h"
 
 namespace {
 
@@ -87,7 +88,10 @@ int Usage() {
             "  info                 load orvcomms.dll, start it, show the configuration\n"
             "  config NAME VALUE    set TIME, RETRY or OPEN_TIMEOUT (0 = default)\n"
             "  print HOST FILE      send FILE to port 9100 of HOST, with progress\n"
-            "  cancel ADDRESS       soft reset through port 9200 (dotted address)\n");
+            "  cancel ADDRESS       soft reset through port 9200 (dotted address)\n"
+            "  status HOST          ask port 9200 for the status; the reply as hex and text\n"
+            "  id HOST              ask port 9200 for the device ID; also MFG, MDL, CMD\n"
+            "  ping [--tcp] HOST    ICMP echo, or with --tcp a connect to port 80 (1 s)\n");
     return 2;
 }
 
@@ -233,5 +237,9 @@ int main(int argc, char** argv) {
         return Print(api, argv[2], argv[3]);
     if (strcmp(command, "cancel") == 0 && argc == 3)
         return Cancel(api, argv[2]);
+    if ((strcmp(command, "status") == 0 || strcmp(command, "id") == 0) && argc == 3)
+        return StatusCommand(api, argv[2], strcmp(command, "id") == 0);
+    if (strcmp(command, "ping") == 0 && PingArgsValid(argc - 2, argv + 2))
+        return PingCommand(api, argc - 2, argv + 2);
     return Usage();
 }
