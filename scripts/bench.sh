@@ -15,6 +15,9 @@ trap '"$here/sim-env.sh" stop; "$here/wine-env.sh" stop' EXIT
 echo "=== print channel: OvWritePort against a fast printer"
 "$here/wine-run" "$build/win64/bin/netport_bench.exe" | tr -d '\r'
 
+echo "=== status channel: OvGetStatus beside a plain exchange"
+"$here/wine-run" "$build/win64/bin/status_bench.exe" | tr -d '\r'
+
 # The wineserver of this prefix: under Wine it does the registry's work,
 # so the poll benchmark reports its CPU time too.
 server_pid=
