@@ -32,6 +32,32 @@ BOOL UnregisterHiddenClass(HINSTANCE instance, const char* class_name) {
     return UnregisterClassA(class_name, instance);
 }
 
+namespace {
+
+/* Notes a quit of the caller's; the platform's last exit code wins. */
+struct CallerQuit {
+    bool seen = false;
+    WPARAM exit_code = 0;
+
+    void Note(WPARAM code) {
+        seen = true;
+        exit_code = code;
+    }
+};
+
+/* Takes a quit that is pending while the run's window still exists. The
+ * platform keeps a single quit flag per thread, and a quit waits behind
+ * every posted message: were the message about to be dispatched the one
+ * that ends the run, the run's own quit would merge with the caller's and
+ * the caller's would be lost. */
+void TakePendingQuit(CallerQuit* quit) {
+    MSG pending;
+    if (PeekMessageA(&pending, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
+        quit->Note(pending.wParam);
+}
+
+}  // namespace
+
 bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, void* param) {
     HWND window = CreateWindowExA(0, class_name, "", style, 0, 0, kWindowWidth, kWindowHeight,
                                   nullptr, nullptr, instance, param);
@@ -39,8 +65,7 @@ bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, vo
         return false;
     ShowWindow(window, SW_HIDE);
 
-    bool caller_quit = false;
-    WPARAM caller_exit_code = 0;
+    CallerQuit caller_quit;
     MSG message;
     for (;;) {
         BOOL got = GetMessageA(&message, nullptr, 0, 0);
@@ -49,17 +74,15 @@ bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, vo
         if (got == 0) {
             if (!IsWindow(window))
                 break;  // the run's own quit: its window is gone
-            if (!caller_quit) {
-                caller_quit = true;
-                caller_exit_code = message.wParam;
-            }
+            caller_quit.Note(message.wParam);
             continue;
         }
+        TakePendingQuit(&caller_quit);
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    if (caller_quit)
-        PostQuitMessage(static_cast<int>(caller_exit_code));
+    if (caller_quit.seen)
+        PostQuitMessage(static_cast<int>(caller_quit.exit_code));
     return true;
 }
 

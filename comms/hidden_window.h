@@ -55,7 +55,8 @@ constexpr DWORD kHiddenWindowClipStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
  * A quit message that arrives while the window still exists was posted by
  * the caller's own code (its own message loop is suspended meanwhile); it
  * does not end the run, and it is posted again, with its exit code, once
- * the run has ended, so the caller's loop still sees it. */
+ * the run has ended, so the caller's loop still sees it. This holds also
+ * for a quit still pending when the message that ends the run arrives. */
 bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, void* param);
 
 /* Timer 1 of a run's window: its WM_TIMER ends the run. */
