@@ -24,7 +24,8 @@
  *
  * Host texts: a host name or dotted IPv4 address of at most 67 characters
  * (OV_MAX_HOST). A longer text is refused: the open fails with its failure
- * value, it is never cut to a different host.
+ * value (the reachability checks return 0 without sending anything), it
+ * is never cut to a different host.
  */
 #ifndef ORVCOMMS_H
 #define ORVCOMMS_H
@@ -179,7 +180,9 @@ int OVAPI OvSendICMP(const char* address);
  * connection or refused it. 0 when nothing came within the second, when
  * the network reported the host unreachable, when the text is neither a
  * dotted address nor a name that resolves, and for a NULL, empty or
- * over-long text. */
+ * over-long text. The probe's wait starts in a state of its own
+ * ("pending"), apart from every outcome, so a connection still pending
+ * when the second is up counts as no answer, never as the answer. */
 int OVAPI OvSendICMP_Async(const char* address);
 
 /* Ordinal 16. Stores a library-wide flag and returns 1. No function reads
