@@ -23,6 +23,29 @@ create_prefix() {
   touch "$WINEPREFIX/.orv-ready"
 }
 
+# The prefix's desktop process (explorer.exe /desktop) is started by the
+# first program that creates a window, and inherits that program's output:
+# under ctest a test's pipe, so the test seems to run on for as long as
+# the desktop lives (it was seen holding a window test for 13 to 112 s).
+# Started here, its output goes to the log; it lives until "stop".
+desktop_running() {
+  local pid
+  for pid in $(pgrep -f 'explorer.exe /desktop'); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && return 0
+  done
+  return 1
+}
+
+start_desktop() {
+  desktop_running && return 0
+  "$WINELOADER" explorer.exe /desktop >>"$log" 2>&1 </dev/null &
+  for _ in $(seq 100); do
+    desktop_running && return 0
+    sleep 0.1
+  done
+  echo "wine-env: the desktop process did not start (see $log)" >&2
+}
+
 case "${1:-}" in
   start)
     [ -f "$WINEPREFIX/.orv-ready" ] || create_prefix
@@ -30,6 +53,7 @@ case "${1:-}" in
     # Let the first program of the run start the prefix's services here,
     # with their output going to the log.
     timeout -k 5 120 "$WINELOADER" cmd /c exit >>"$log" 2>&1 </dev/null || true
+    start_desktop
     ;;
   stop)
     "$WINESERVER" -k >>"$log" 2>&1 || true
