@@ -4,9 +4,11 @@
  *
  * The loop runs on the caller's thread and dispatches the messages of all
  * its windows, so a caller's own windows stay alive while a run waits. It
- * ends on the quit message that the run's own window posts when it is
- * destroyed; a quit posted by the caller's code meanwhile is handed back
- * to the caller after the run instead of cutting the run short.
+ * ends once the run's own window is gone, taking along the quit message
+ * that the window posted when it was destroyed, even when other messages
+ * are still queued before that quit (they stay for the caller's loop); a
+ * quit posted by the caller's code meanwhile is handed back to the caller
+ * after the run instead of cutting the run short.
  */
 #include "hidden_window.h"
 
@@ -67,20 +69,22 @@ bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, vo
 
     CallerQuit caller_quit;
     MSG message;
-    for (;;) {
+    while (IsWindow(window)) {
         BOOL got = GetMessageA(&message, nullptr, 0, 0);
         if (got == -1)
             break;  // only for a bad filter window, which this loop never passes
         if (got == 0) {
-            if (!IsWindow(window))
-                break;  // the run's own quit: its window is gone
-            caller_quit.Note(message.wParam);
+            caller_quit.Note(message.wParam);  // the run's window still exists
             continue;
         }
         TakePendingQuit(&caller_quit);
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
+    // The window is gone, and its procedure posted the run's own quit,
+    // which may still wait behind other messages: take it out here.
+    MSG own_quit;
+    PeekMessageA(&own_quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
     if (caller_quit.seen)
         PostQuitMessage(static_cast<int>(caller_quit.exit_code));
     return true;

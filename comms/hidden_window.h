@@ -49,8 +49,9 @@ constexpr DWORD kHiddenWindowClipStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 /* Creates the hidden window (empty title, `style`, at 0,0, 320 x 24, no
  * parent or menu, `param` as the creation parameter), hides it and runs
  * the calling thread's message loop, dispatching the messages of every
- * window of the thread, until the window is gone and its quit message has
- * arrived. False, with no loop run, when the window cannot be created.
+ * window of the thread, until the window is gone; the quit message that
+ * its procedure posted on WM_DESTROY is then taken out of the queue.
+ * False, with no loop run, when the window cannot be created.
  *
  * A quit message that arrives while the window still exists was posted by
  * the caller's own code (its own message loop is suspended meanwhile); it

@@ -145,6 +145,48 @@ TEST(HiddenWindow, CallerQuitPendingWhenTheRunEndsIsKept) {
     EXPECT_TRUE(quit_seen) << "the caller's quit was lost";
 }
 
+// The run ends with another message still queued behind its window's
+// end: the run must end at once and take its own quit along (the queued
+// message may stay for the caller's loop).
+constexpr UINT kQueuedAfterEnd = WM_APP + 5;
+bool g_watchdog_fired = false;
+void CALLBACK Watchdog(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    g_watchdog_fired = true;
+    PostQuitMessage(99);  // ends a loop that waits for a quit that never comes
+}
+
+LRESULT CALLBACK EndWithMessageQueuedProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_CREATE) {
+        PostMessageA(window, kEndRun, 0, 0);
+        return 0;
+    }
+    if (message == kEndRun) {
+        PostThreadMessageA(GetCurrentThreadId(), kQueuedAfterEnd, 0, 0);
+        DestroyWindow(window);
+        return 0;
+    }
+    return RunProcedure(window, message, wparam, lparam);
+}
+
+TEST(HiddenWindow, RunEndsAtOnceWithAMessageQueuedBehindItsEnd) {
+    const char name[] = "OrvHiddenWindowTest queued";
+    orv::ScopedHiddenClass run_class(Instance(), name, EndWithMessageQueuedProcedure);
+    ASSERT_TRUE(run_class.registered());
+    UINT_PTR watchdog = SetTimer(nullptr, 0, 3000, Watchdog);
+    RunState run = {5000, -1, 0};
+    ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(orv::RunHiddenWindow(Instance(), name, orv::kHiddenWindowStyle, &run));
+    EXPECT_LT(GetTickCount64() - start, 2000u);
+    EXPECT_FALSE(g_watchdog_fired) << "the run waited for a quit it had taken away itself";
+    KillTimer(nullptr, watchdog);
+    MSG message;
+    bool quit_seen = false;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+        quit_seen = quit_seen || message.message == WM_QUIT;
+    EXPECT_FALSE(quit_seen) << "the run's own quit was left to the caller";
+}
+
 TEST(HiddenWindow, ManyRunsInARowKeepRegisteringAndEnding) {
     for (int i = 0; i < 50; ++i) {
         char name[64];

@@ -107,6 +107,12 @@ TEST_F(StatusChannel, RepliesArriveUnchangedOneConnectionPerExchange) {
     EXPECT_EQ(api_.GetDeviceID(handle, buffer, sizeof buffer, &length), 1);
     EXPECT_EQ(Bytes(buffer, length), kDefaultDeviceId);
 
+    // Missing out-arguments: no exchange, no reply.
+    EXPECT_EQ(api_.GetStatus(handle, buffer, sizeof buffer, nullptr), 0);
+    EXPECT_EQ(api_.GetDeviceID(handle, nullptr, 16, &length), 0);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(api_.GetError(handle), 0);
+
     SimStats stats = printer.Stats();
     EXPECT_EQ(stats.Str("commands"), "GET_RQSENSEDT,GET_DEVICE_ID");
     EXPECT_EQ(stats.Num("command_connections"), 2);
