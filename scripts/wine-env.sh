@@ -24,23 +24,28 @@ create_prefix() {
 }
 
 # The prefix's desktop process (explorer.exe /desktop) is started by the
-# first program that creates a window, and inherits that program's output:
-# under ctest a test's pipe, so the test seems to run on for as long as
-# the desktop lives (it was seen holding a window test for 13 to 112 s).
-# Started here, its output goes to the log; it lives until "stop".
-desktop_running() {
+# first program that creates a window and inherits that program's output:
+# under ctest a test's pipe, so that test seems to run on for as long as
+# the desktop lives (seen holding a window test for 13 to 112 s). The
+# wineserver closes the desktop one second after its last window program
+# has gone, so between runs it comes and goes. A window program started
+# here and kept until "stop" (notepad, hidden behind the null driver)
+# starts the desktop with its output in the log and keeps it for the run.
+# A process of this prefix whose command line matches the pattern.
+prefix_process_running() {
   local pid
-  for pid in $(pgrep -f 'explorer.exe /desktop'); do
+  for pid in $(pgrep -f "$1"); do
     tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && return 0
   done
   return 1
 }
 
 start_desktop() {
-  desktop_running && return 0
-  "$WINELOADER" explorer.exe /desktop >>"$log" 2>&1 </dev/null &
+  if ! prefix_process_running 'notepad\.exe'; then
+    "$WINELOADER" notepad.exe >>"$log" 2>&1 </dev/null &
+  fi
   for _ in $(seq 100); do
-    desktop_running && return 0
+    prefix_process_running 'notepad\.exe' && prefix_process_running 'explorer\.exe /desktop' && return 0
     sleep 0.1
   done
   echo "wine-env: the desktop process did not start (see $log)" >&2
