@@ -1,7 +1,6 @@
 // The status channel: one request and one reply on the command port per
 // call, inside a hidden window's message loop on the caller's thread.
 #include <algorithm>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -212,28 +211,6 @@ TEST_F(StatusChannel, PrinterEndingTheConnectionWithoutReplyingIsNoReply) {
         EXPECT_EQ(api_.GetError(handle), 0) << how;
         EXPECT_EQ(api_.CloseStatus(handle), 1) << how;
     }
-}
-
-TEST_F(StatusChannel, ResolvesAHostName) {
-    hostent* host = gethostbyname("localhost");
-    if (host == nullptr || *reinterpret_cast<ULONG*>(host->h_addr_list[0]) != inet_addr("127.0.0.1"))
-        GTEST_SKIP() << "this machine's hosts file does not name localhost 127.0.0.1";
-    // 127.0.0.1 is shared with the print channel's name test: wait for it.
-    std::unique_ptr<SimPrinter> printer;
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        printer.reset(new SimPrinter("127.0.0.1"));
-        if (printer->ok())
-            break;
-        Sleep(200);
-    }
-    ASSERT_SIM(*printer);
-    OvHandle handle = api_.OpenStatus("localhost");
-    ASSERT_NE(handle, OV_INVALID_HANDLE);
-    unsigned char buffer[64];
-    DWORD length = 0;
-    EXPECT_EQ(api_.GetStatus(handle, buffer, sizeof buffer, &length), 1);
-    EXPECT_EQ(Bytes(buffer, length), kDefaultStatus);
-    EXPECT_EQ(api_.CloseStatus(handle), 1);
 }
 
 TEST_F(StatusChannel, ExchangesOnTwoThreadsKeepTheirOwnKinds) {
