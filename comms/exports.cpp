@@ -7,6 +7,8 @@
 #include "internal.h"
 #include "localport.h"
 #include "netport.h"
+#include "reach.h"
+#include "status.h"
 
 using namespace orv;
 
@@ -149,6 +151,34 @@ int OVAPI OvGetDeviceID_USB(HANDLE port, void* buffer, DWORD size, DWORD* length
 
 int OVAPI OvSendSearch_USB(UsbPrinterEntry* entries, DWORD* count, DWORD* error) {
     return SendSearchUsb(entries, count, error);
+}
+
+OvHandle OVAPI OvOpenStatus(const char* host) {
+    return OpenStatus(host);
+}
+
+int OVAPI OvGetStatus(OvHandle status, void* buffer, DWORD size, DWORD* length) {
+    return Exchange(status, StatusRequest::kStatus, buffer, size, length);
+}
+
+int OVAPI OvGetDeviceID(OvHandle status, void* buffer, DWORD size, DWORD* length) {
+    return Exchange(status, StatusRequest::kDeviceId, buffer, size, length);
+}
+
+int OVAPI OvCloseStatus(OvHandle status) {
+    return CloseStatus(status);
+}
+
+int OVAPI OvSendICMP(const char* address) {
+    return SendIcmp(address);
+}
+
+int OVAPI OvSendICMP_Async(const char* address) {
+    return SendIcmpAsync(address);
+}
+
+int OVAPI OvSetUseICMP(int flag) {
+    return SetUseIcmp(flag);
 }
 
 }  // extern "C"

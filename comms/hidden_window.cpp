@@ -4,9 +4,11 @@
  *
  * The loop runs on the caller's thread and dispatches the messages of all
  * its windows, so a caller's own windows stay alive while a run waits. It
- * ends on the quit message that the run's own window posts when it is
- * destroyed; a quit posted by the caller's code meanwhile is handed back
- * to the caller after the run instead of cutting the run short.
+ * ends once the run's own window is gone, taking along the quit message
+ * that the window posted when it was destroyed, even when other messages
+ * are still queued before that quit (they stay for the caller's loop); a
+ * quit posted by the caller's code meanwhile is handed back to the caller
+ * after the run instead of cutting the run short.
  */
 #include "hidden_window.h"
 
@@ -32,6 +34,32 @@ BOOL UnregisterHiddenClass(HINSTANCE instance, const char* class_name) {
     return UnregisterClassA(class_name, instance);
 }
 
+namespace {
+
+/* Notes a quit of the caller's; the platform's last exit code wins. */
+struct CallerQuit {
+    bool seen = false;
+    WPARAM exit_code = 0;
+
+    void Note(WPARAM code) {
+        seen = true;
+        exit_code = code;
+    }
+};
+
+/* Takes a quit that is pending while the run's window still exists. The
+ * platform keeps a single quit flag per thread, and a quit waits behind
+ * every posted message: were the message about to be dispatched the one
+ * that ends the run, the run's own quit would merge with the caller's and
+ * the caller's would be lost. */
+void TakePendingQuit(CallerQuit* quit) {
+    MSG pending;
+    if (PeekMessageA(&pending, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
+        quit->Note(pending.wParam);
+}
+
+}  // namespace
+
 bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, void* param) {
     HWND window = CreateWindowExA(0, class_name, "", style, 0, 0, kWindowWidth, kWindowHeight,
                                   nullptr, nullptr, instance, param);
@@ -39,28 +67,32 @@ bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, vo
         return false;
     ShowWindow(window, SW_HIDE);
 
-    bool caller_quit = false;
-    WPARAM caller_exit_code = 0;
+    CallerQuit caller_quit;
     MSG message;
-    for (;;) {
+    while (IsWindow(window)) {
         BOOL got = GetMessageA(&message, nullptr, 0, 0);
         if (got == -1)
             break;  // only for a bad filter window, which this loop never passes
         if (got == 0) {
-            if (!IsWindow(window))
-                break;  // the run's own quit: its window is gone
-            if (!caller_quit) {
-                caller_quit = true;
-                caller_exit_code = message.wParam;
-            }
+            caller_quit.Note(message.wParam);  // the run's window still exists
             continue;
         }
+        TakePendingQuit(&caller_quit);
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    if (caller_quit)
-        PostQuitMessage(static_cast<int>(caller_exit_code));
+    // The window is gone, and its procedure posted the run's own quit,
+    // which may still wait behind other messages: take it out here.
+    MSG own_quit;
+    PeekMessageA(&own_quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    if (caller_quit.seen)
+        PostQuitMessage(static_cast<int>(caller_quit.exit_code));
     return true;
+}
+
+void ArmRunTimer(HWND window, UINT ms) {
+    if (SetTimer(window, kRunTimer, ms, nullptr) == 0)
+        PostMessageA(window, WM_TIMER, kRunTimer, 0);
 }
 
 void* AttachCreateParam(HWND window, LPARAM lparam) {

@@ -49,14 +49,24 @@ constexpr DWORD kHiddenWindowClipStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 /* Creates the hidden window (empty title, `style`, at 0,0, 320 x 24, no
  * parent or menu, `param` as the creation parameter), hides it and runs
  * the calling thread's message loop, dispatching the messages of every
- * window of the thread, until the window is gone and its quit message has
- * arrived. False, with no loop run, when the window cannot be created.
+ * window of the thread, until the window is gone; the quit message that
+ * its procedure posted on WM_DESTROY is then taken out of the queue.
+ * False, with no loop run, when the window cannot be created.
  *
  * A quit message that arrives while the window still exists was posted by
  * the caller's own code (its own message loop is suspended meanwhile); it
  * does not end the run, and it is posted again, with its exit code, once
- * the run has ended, so the caller's loop still sees it. */
+ * the run has ended, so the caller's loop still sees it. This holds also
+ * for a quit still pending when the message that ends the run arrives. */
 bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, void* param);
+
+/* Timer 1 of a run's window: its WM_TIMER ends the run. */
+constexpr UINT_PTR kRunTimer = 1;
+
+/* Starts (or restarts) timer 1 of `window` with `ms`. When the platform
+ * has no timer left to give, a WM_TIMER of timer 1 is posted instead, so
+ * the run still ends rather than waiting for ever. */
+void ArmRunTimer(HWND window, UINT ms);
 
 /* For WM_CREATE: keeps the creation parameter as the window's user data
  * and returns it. */

@@ -46,6 +46,7 @@ struct HandleRecord {
     double timeout_seconds;         // unicast search time-out
     std::atomic<LONG> calls_inside; // port: transfer calls between entry and return
     HandleRecord* next_open_port;   // port: the list of open ports (netport.cpp, under its lock)
+    std::atomic<LONG> exchanging;   // status: 1 while an exchange runs on the handle
 };
 
 /* Allocates a zero-filled record with `socket` set to INVALID_SOCKET and

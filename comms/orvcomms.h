@@ -30,7 +30,8 @@
  *
  * Host texts: a host name or dotted IPv4 address of at most 67 characters
  * (OV_MAX_HOST). A longer text is refused: the open fails with its failure
- * value, it is never cut to a different host.
+ * value (the reachability checks return 0 without sending anything), it
+ * is never cut to a different host.
  */
 #ifndef ORVCOMMS_H
 #define ORVCOMMS_H
@@ -262,6 +263,77 @@ typedef struct UsbPrinterEntry {
  *    record's fixed part is skipped; the enumeration goes on with the
  *    next one. */
 int OVAPI OvSendSearch_USB(UsbPrinterEntry* entries, DWORD* count, DWORD* error);
+
+/* --- Network status channel (TCP port 9200) ---------------------------- */
+
+/* Each OvGetStatus or OvGetDeviceID is one exchange: connect to port 9200
+ * of the handle's host (the platform's blocking connect, which against a
+ * host that never answers lasts as long as the system's own connect
+ * time-out), send the 16-byte request "GET_RQSENSEDT  \n" or
+ * "GET_DEVICE_ID  \n", wait up to TIME seconds for one reply, take one
+ * receive of at most 256 bytes and disconnect. The reply bytes are handed
+ * over unchanged; the library does not interpret them.
+ *
+ * The exchange runs a message loop on the calling thread (over a hidden
+ * window), so the caller's own windows keep receiving their messages
+ * while it waits; a WM_QUIT posted meanwhile is posted again when the
+ * exchange returns. */
+
+/* Ordinal 7. A status handle for `host` (name or dotted address; an empty
+ * or over-long text is refused). Reads TIME and RETRY. Connects to
+ * nothing yet. Returns the handle, or OV_INVALID_HANDLE. */
+OvHandle OVAPI OvOpenStatus(const char* host);
+
+/* Ordinal 9. Asks for the printer's status. 1 when a reply event came
+ * within TIME seconds, and *length is the number of bytes copied to
+ * `buffer`: at most min(size, 256); a longer reply is cut, the rest is
+ * dropped. A size of 0 copies nothing and still returns 1 (length 0) when
+ * the printer answers; `buffer` may then be NULL.
+ * 0 when the host cannot be resolved or connected, or no reply came in
+ * time; *length is then 0. A printer that closes or resets the connection
+ * without sending anything has given no reply: the exchange listens for
+ * readable data only, so it ends after TIME seconds with 0. OvGetError on the handle reads 1 after a
+ * reply, 0 otherwise.
+ * One exchange per handle at a time: a call on a handle whose exchange is
+ * still running (from another thread, or from a window procedure run by
+ * that exchange's loop) returns 0 at once and leaves the running one
+ * alone. A NULL `length`, or a NULL `buffer` with a size above 0, returns
+ * 0 without an exchange. */
+int OVAPI OvGetStatus(OvHandle status, void* buffer, DWORD size, DWORD* length);
+
+/* Ordinal 10. The same exchange asking for the IEEE 1284 device ID. */
+int OVAPI OvGetDeviceID(OvHandle status, void* buffer, DWORD size, DWORD* length);
+
+/* Ordinal 8. Frees the handle and its window class. Nonzero when the
+ * class was unregistered; 0 for a null handle, and 0 while an exchange on
+ * the handle is still running: the handle then stays open, close it
+ * again once the exchange has returned. */
+int OVAPI OvCloseStatus(OvHandle status);
+
+/* --- Reachability ------------------------------------------------------ */
+
+/* Ordinal 20. Sends one ICMP echo (32 bytes) to `address` (name or
+ * dotted address) through the system's ICMP.DLL and waits up to 1 s.
+ * 1 when an echo reply came back; 0 otherwise, also for an error reply
+ * such as "host unreachable" from a router, a name that does not resolve
+ * (nothing is sent), and a NULL, empty or over-long text. */
+int OVAPI OvSendICMP(const char* address);
+
+/* Ordinal 17. Starts a TCP connection to port 80 of `address` and waits up
+ * to 1 s for its outcome in a message loop on the calling thread (like
+ * the status exchange). 1 when the host answered: it accepted the
+ * connection or refused it. 0 when nothing came within the second, when
+ * the network reported the host unreachable, when the text is neither a
+ * dotted address nor a name that resolves, and for a NULL, empty or
+ * over-long text. The probe's wait starts in a state of its own
+ * ("pending"), apart from every outcome, so a connection still pending
+ * when the second is up counts as no answer, never as the answer. */
+int OVAPI OvSendICMP_Async(const char* address);
+
+/* Ordinal 16. Stores a library-wide flag and returns 1. No function reads
+ * it: OvSendICMP always sends an echo and OvSendICMP_Async always probes
+ * port 80. */
+int OVAPI OvSetUseICMP(int flag);
 
 #ifdef __cplusplus
 }

@@ -20,6 +20,9 @@ echo "=== local ports: serial pair and named pipe"
 echo "=== print channel: OvWritePort against a fast printer"
 "$here/wine-run" "$build/win64/bin/netport_bench.exe" | tr -d '\r'
 
+echo "=== status channel: OvGetStatus beside a plain exchange"
+"$here/wine-run" "$build/win64/bin/status_bench.exe" | tr -d '\r'
+
 # The wineserver of this prefix: under Wine it does the registry's work,
 # so the poll benchmark reports its CPU time too.
 server_pid=

@@ -53,6 +53,8 @@ step "orvctl cancel $printer"
 orvctl cancel "$printer"
 sleep 0.3
 
+ORV_DEMO_WINE_UP=1 "$here/demo-status.sh"
+
 step "the printer's log"
 kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; sim_pid=
 cat "$work/printer.log"

@@ -23,6 +23,34 @@ create_prefix() {
   touch "$WINEPREFIX/.orv-ready"
 }
 
+# The prefix's desktop process (explorer.exe /desktop) is started by the
+# first program that creates a window and inherits that program's output:
+# under ctest a test's pipe, so that test seems to run on for as long as
+# the desktop lives (seen holding a window test for 13 to 112 s). The
+# wineserver closes the desktop one second after its last window program
+# has gone, so between runs it comes and goes. A window program started
+# here and kept until "stop" (notepad, hidden behind the null driver)
+# starts the desktop with its output in the log and keeps it for the run.
+# A process of this prefix whose command line matches the pattern.
+prefix_process_running() {
+  local pid
+  for pid in $(pgrep -f "$1"); do
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX" && return 0
+  done
+  return 1
+}
+
+start_desktop() {
+  if ! prefix_process_running 'notepad\.exe'; then
+    "$WINELOADER" notepad.exe >>"$log" 2>&1 </dev/null &
+  fi
+  for _ in $(seq 100); do
+    prefix_process_running 'notepad\.exe' && prefix_process_running 'explorer\.exe /desktop' && return 0
+    sleep 0.1
+  done
+  echo "wine-env: the desktop process did not start (see $log)" >&2
+}
+
 case "${1:-}" in
   start)
     [ -f "$WINEPREFIX/.orv-ready" ] || create_prefix
@@ -30,6 +58,7 @@ case "${1:-}" in
     # Let the first program of the run start the prefix's services here,
     # with their output going to the log.
     timeout -k 5 120 "$WINELOADER" cmd /c exit >>"$log" 2>&1 </dev/null || true
+    start_desktop
     ;;
   stop)
     "$WINESERVER" -k >>"$log" 2>&1 || true

@@ -58,7 +58,8 @@ constexpr char kRigPrinterForCancel[] = "198.18.1.3";
 constexpr char kRigSilentHost[] = "198.18.1.99";
 constexpr char kRigNamespace[] = "orv-rig";
 
-inline bool RigIsUp() {
+/* True when this machine has the interface address `local` (a rig's end). */
+inline bool HasInterfaceAddress(const char* local) {
     ULONG size = 0;
     if (GetIpAddrTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER)
         return false;
@@ -67,9 +68,13 @@ inline bool RigIsUp() {
     if (GetIpAddrTable(table, &size, FALSE) != NO_ERROR)
         return false;
     for (DWORD i = 0; i < table->dwNumEntries; ++i)
-        if (table->table[i].dwAddr == inet_addr(kRigLocal))
+        if (table->table[i].dwAddr == inet_addr(local))
             return true;
     return false;
+}
+
+inline bool RigIsUp() {
+    return HasInterfaceAddress(kRigLocal);
 }
 
 #define SKIP_WITHOUT_RIG()                                                  \

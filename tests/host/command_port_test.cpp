@@ -130,4 +130,34 @@ TEST_F(CommandPortTest, CommandOffRefusesConnects) {
     EXPECT_EQ(Ask(client.Get(), kSoftReset, 3), "OK\n");
 }
 
+TEST_F(CommandPortTest, DeviceIdHexGivesAnyBytes) {
+    CreatePrinter("device_id_hex=00204d46473a2058ff");
+    TestFd client = Connect();
+    EXPECT_EQ(Ask(client.Get(), kDeviceId, 9), std::string("\x00 MFG: X\xff", 9));
+}
+
+/* on_command=close|reset: the command is logged, no reply comes, and the
+ * connection ends by FIN or by RST after the reply delay. */
+TEST_F(CommandPortTest, OnCommandEndsTheConnectionInsteadOfReplying) {
+    struct Case {
+        const char* options;
+        int end;  // what ReadToEnd reports: 0 end of stream, else the errno
+    };
+    const Case cases[] = {{"on_command=close", 0}, {"on_command=reset reply_delay_ms=200", ECONNRESET}};
+    for (const Case& c : cases) {
+        CreatePrinter(c.options);
+        TestFd client = Connect();
+        int64_t start = NowMs();
+        ASSERT_TRUE(SendAll(client.Get(), kStatus));
+        int end = -1;
+        EXPECT_EQ(ReadToEnd(client.Get(), 3000, &end), "") << c.options;
+        EXPECT_EQ(end, c.end) << c.options;
+        if (c.end == ECONNRESET) {
+            EXPECT_GE(NowMs() - start, 180) << "the reply delay applies";
+        }
+        EXPECT_EQ(Stat("commands"), "GET_RQSENSEDT") << c.options;
+        ASSERT_EQ(control_.Command("destroy p"), "ok");
+    }
+}
+
 }  // namespace

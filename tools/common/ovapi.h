@@ -23,6 +23,13 @@ struct OvApi {
     decltype(&OvWritePort) WritePort = nullptr;
     decltype(&OvWritePort_Async) WritePortAsync = nullptr;
     decltype(&OvSendCancel) SendCancel = nullptr;
+    decltype(&OvOpenStatus) OpenStatus = nullptr;
+    decltype(&OvGetStatus) GetStatus = nullptr;
+    decltype(&OvGetDeviceID) GetDeviceID = nullptr;
+    decltype(&OvCloseStatus) CloseStatus = nullptr;
+    decltype(&OvSendICMP) SendICMP = nullptr;
+    decltype(&OvSendICMP_Async) SendICMPAsync = nullptr;
+    decltype(&OvSetUseICMP) SetUseICMP = nullptr;
 
     // Local ports: serial, parallel, USB.
     decltype(&OvOpenPort_COM) OpenPort_COM = nullptr;
@@ -64,6 +71,10 @@ struct OvApi {
                   Find(RecvPort, "OvRecvPort") && Find(WritePort, "OvWritePort") &&
                   Find(WritePortAsync, "OvWritePort_Async") && Find(SendCancel, "OvSendCancel");
         ok = ok && FindLocalPorts();
+        ok = ok && Find(OpenStatus, "OvOpenStatus") && Find(GetStatus, "OvGetStatus") &&
+             Find(GetDeviceID, "OvGetDeviceID") && Find(CloseStatus, "OvCloseStatus") &&
+             Find(SendICMP, "OvSendICMP") && Find(SendICMPAsync, "OvSendICMP_Async") &&
+             Find(SetUseICMP, "OvSetUseICMP");
         if (!ok)
             Unload();
         return ok;

@@ -14,6 +14,7 @@
 
 #include "../common/ovapi.h"
 #include "localport.h"
+#include "status_commands.h"
 
 namespace {
 
@@ -89,7 +90,10 @@ int Usage() {
             "  info                 load orvcomms.dll, start it, show the configuration\n"
             "  config NAME VALUE    set TIME, RETRY or OPEN_TIMEOUT (0 = default)\n"
             "  print HOST FILE      send FILE to port 9100 of HOST, with progress\n"
-            "  cancel ADDRESS       soft reset through port 9200 (dotted address)\n");
+            "  cancel ADDRESS       soft reset through port 9200 (dotted address)\n"
+            "  status HOST          ask port 9200 for the status; the reply as hex and text\n"
+            "  id HOST              ask port 9200 for the device ID; also MFG, MDL, CMD\n"
+            "  ping [--tcp] HOST    ICMP echo, or with --tcp a connect to port 80 (1 s)\n");
     fputs(kLocalPortUsage, stderr);
     return 2;
 }
@@ -240,5 +244,9 @@ int main(int argc, char** argv) {
         int code = LocalPortCommand(api, argc - 1, argv + 1);
         return code == 2 ? Usage() : code;
     }
+    if ((strcmp(command, "status") == 0 || strcmp(command, "id") == 0) && argc == 3)
+        return StatusCommand(api, argv[2], strcmp(command, "id") == 0);
+    if (strcmp(command, "ping") == 0 && PingArgsValid(argc - 2, argv + 2))
+        return PingCommand(api, argc - 2, argv + 2);
     return Usage();
 }

@@ -106,7 +106,7 @@ void CommandConnection::HandleCommand(const std::string& block) {
     if (name == kSoftReset)
         ++printer_.Stats().soft_resets;
     if (name == kQuit) {
-        Queue(std::string(), true);
+        Queue(Answer{0, std::string(), true}, 0);
         return;
     }
     if (!known)
@@ -115,7 +115,18 @@ void CommandConnection::HandleCommand(const std::string& block) {
         printer_.Event("command: silent, no reply");
         return;
     }
-    Queue(ReplyTo(name), false);
+    if (printer_.Options().on_command != OnCommand::kReply) {
+        QueueEndInsteadOfReply();
+        return;
+    }
+    Queue(Answer{0, ReplyTo(name), false}, printer_.Options().reply_delay_ms);
+}
+
+void CommandConnection::QueueEndInsteadOfReply() {
+    bool reset = printer_.Options().on_command == OnCommand::kReset;
+    Answer end{0, std::string(), true, reset,
+                reset ? "resetting the connection instead of a reply" : "closing the connection instead of a reply"};
+    Queue(std::move(end), printer_.Options().reply_delay_ms);
 }
 
 std::string CommandConnection::ReplyTo(const std::string& name) {
@@ -128,13 +139,14 @@ std::string CommandConnection::ReplyTo(const std::string& name) {
     return reply;
 }
 
-void CommandConnection::Queue(std::string bytes, bool close) {
-    int64_t due = Loop::NowMs() + (close ? 0 : printer_.Options().reply_delay_ms);
+void CommandConnection::Queue(Answer answer, int64_t delay_ms) {
+    int64_t due = Loop::NowMs() + delay_ms;
     /* Answers leave in the order of their commands, also when the delay
      * was changed in between. */
     if (!waiting_.empty() && waiting_.back().due_ms > due)
         due = waiting_.back().due_ms;
-    waiting_.push_back(Answer{due, std::move(bytes), close});
+    answer.due_ms = due;
+    waiting_.push_back(std::move(answer));
     ReleaseDue();
 }
 
@@ -144,6 +156,8 @@ void CommandConnection::ReleaseDue() {
         Answer& answer = waiting_.front();
         if (answer.close) {
             close_when_sent_ = true;
+            reset_when_sent_ = answer.reset;
+            close_how_ = answer.close_how;
         } else {
             printer_.Event("command: reply " + std::to_string(answer.bytes.size()) + " bytes");
             out_ += answer.bytes;
@@ -176,7 +190,7 @@ void CommandConnection::Flush() {
         return;
     }
     if (close_when_sent_)
-        End("closing after QUIT");
+        End(close_how_, reset_when_sent_);
     else if (client_eof_ && waiting_.empty())
         End("connection closed");
 }
@@ -189,7 +203,7 @@ void CommandConnection::UpdateEvents() {
     loop_.SetEvents(watch_, events);
 }
 
-void CommandConnection::End(const std::string& how) {
+void CommandConnection::End(const std::string& how, bool hard) {
     if (ended_)
         return;
     ended_ = true;
@@ -198,8 +212,12 @@ void CommandConnection::End(const std::string& how) {
     watch_ = 0;
     loop_.CancelTimer(due_timer_);
     due_timer_ = 0;
-    if (fd_.Valid())
+    if (fd_.Valid() && hard) {
+        linger abort_close = {1, 0};   /* close() then sends RST instead of FIN */
+        setsockopt(fd_.Get(), SOL_SOCKET, SO_LINGER, &abort_close, sizeof abort_close);
+    } else if (fd_.Valid()) {
         shutdown(fd_.Get(), SHUT_WR);
+    }
     fd_.Reset();
     printer_.ConnectionEnded();
 }

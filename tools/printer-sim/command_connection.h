@@ -36,17 +36,20 @@ private:
         int64_t due_ms;      /* when it may be sent (reply_delay_ms) */
         std::string bytes;   /* empty for the close after QUIT */
         bool close;          /* QUIT: close once everything before is sent */
+        bool reset = false;  /* on_command=reset: that close is a reset (RST) */
+        const char* close_how = "closing after QUIT";  /* the log's words for the close */
     };
 
     void OnEvents(short revents);
     void ReadSome();
     void HandleCommand(const std::string& block);
     std::string ReplyTo(const std::string& name);
-    void Queue(std::string bytes, bool close);
+    void Queue(Answer answer, int64_t delay_ms);
+    void QueueEndInsteadOfReply();
     void ReleaseDue();
     void Flush();
     void UpdateEvents();
-    void End(const std::string& how);
+    void End(const std::string& how, bool hard = false);
 
     Printer& printer_;
     Loop& loop_;
@@ -57,6 +60,8 @@ private:
     Loop::TimerId due_timer_ = 0;     /* fires when the first of them is due */
     std::string out_;                 /* due bytes not yet sent */
     bool close_when_sent_ = false;    /* QUIT reached the front */
+    bool reset_when_sent_ = false;    /* ... and that close is a reset */
+    std::string close_how_;           /* ... and how the log names it */
     bool client_eof_ = false;         /* the client ended its sending */
     bool ended_ = false;
 };

@@ -113,6 +113,18 @@ bool ParseOnEof(PrinterOptions* options, const std::string& text) {
     return true;
 }
 
+bool ParseOnCommand(PrinterOptions* options, const std::string& text) {
+    if (text == "reply")
+        options->on_command = OnCommand::kReply;
+    else if (text == "close")
+        options->on_command = OnCommand::kClose;
+    else if (text == "reset")
+        options->on_command = OnCommand::kReset;
+    else
+        return false;
+    return true;
+}
+
 constexpr uint64_t kMaxBytes = 1ull << 48;
 constexpr uint64_t kMaxBlock = 1 << 20;     /* chatter block, reply padding */
 constexpr uint64_t kMaxMs = 120000;
@@ -159,6 +171,12 @@ const OptionEntry kOptions[] = {
      Number(&PrinterOptions::reply_pad, 0, kMaxBlock)},
     {"reply_delay_ms", false, "M", "0", "delay before each reply", Number(&PrinterOptions::reply_delay_ms, 0, kMaxMs)},
     {"command_silent", false, "on|off", "off", "log commands, never reply", Switch(&PrinterOptions::command_silent)},
+    {"device_id_hex", false, "HEX", "the default device_id", "reply to GET_DEVICE_ID as bytes (blanks, any byte)",
+     Hex(&PrinterOptions::device_id)},
+    {"on_command", false, "reply|close|reset", "reply",
+     "a command that has a reply gets it, or instead (after reply_delay_ms) the connection is closed "
+     "(FIN) or reset (RST) without a reply",
+     ParseOnCommand},
 };
 
 }  // namespace

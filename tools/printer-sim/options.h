@@ -12,6 +12,7 @@
 
 enum class Chatter { kOff, kAlways, kAfterEof };
 enum class OnEof { kClose, kKeep };
+enum class OnCommand { kReply, kClose, kReset };
 
 struct PrinterOptions {
     /* Where the printer listens; fixed at creation. */
@@ -44,6 +45,7 @@ struct PrinterOptions {
     uint64_t reply_pad = 0;       /* replies shorter than this are padded with blanks */
     int reply_delay_ms = 0;
     bool command_silent = false;  /* true: log commands, never reply */
+    OnCommand on_command = OnCommand::kReply;  /* what a command with a reply gets */
 };
 
 /* Applies one "name=value" item. Options of the first group above are
