@@ -15,6 +15,9 @@ packages=(
   iproute2                     # ip netns for the silent-host test rigs
   googletest                   # /usr/src/googletest, cross-compiled
   cmake make g++               # host build of the test peers
+  fonts-ipafont-gothic         # Japanese font for the monitor's screenshots
+  fonts-wine                   # Wine's own fonts (caption buttons, dialogs)
+  imagemagick                  # screenshots of the virtual display (import)
 )
 
 missing=()
