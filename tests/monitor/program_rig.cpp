@@ -398,6 +398,38 @@ std::string TakeMessageBox(const MonitorProcess& process, DWORD timeout_ms) {
     return text;
 }
 
+MessageBoxWatcher::MessageBoxWatcher() {
+    stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    thread_ = std::thread([this] {
+        static const std::string caption = Sjis("ステータスモニタ");
+        while (WaitForSingleObject(stop_, 20) == WAIT_TIMEOUT) {
+            HWND box = FindTopLevel(GetCurrentProcessId(), [](HWND window) {
+                return ClassName(window) == "#32770" && WindowTitle(window) == caption && IsWindowVisible(window);
+            });
+            if (box == nullptr)
+                continue;
+            std::string text = ControlText(box, 0xFFFF);
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                texts_.push_back(text);
+            }
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            WaitFor([&] { return !IsWindow(box); }, 2000);
+        }
+    });
+}
+
+MessageBoxWatcher::~MessageBoxWatcher() {
+    SetEvent(stop_);
+    thread_.join();
+    CloseHandle(stop_);
+}
+
+std::vector<std::string> MessageBoxWatcher::Texts() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return texts_;
+}
+
 void DoubleClickTrayIcon(HWND window) {
     PostMessageA(window, kTrayMessage, 1, WM_LBUTTONDBLCLK);
 }

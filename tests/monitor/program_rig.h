@@ -117,6 +117,24 @@ RECT WindowRect(HWND window);
  * with OK; empty when none came within `timeout_ms`. */
 std::string TakeMessageBox(const MonitorProcess& process, DWORD timeout_ms = 5000);
 
+/* Closes every message box of this process with the monitor's caption
+ * while it lives, on a thread of its own, and keeps their texts. */
+class MessageBoxWatcher {
+  public:
+    MessageBoxWatcher();
+    ~MessageBoxWatcher();
+    MessageBoxWatcher(const MessageBoxWatcher&) = delete;
+    MessageBoxWatcher& operator=(const MessageBoxWatcher&) = delete;
+
+    std::vector<std::string> Texts();
+
+  private:
+    std::thread thread_;
+    HANDLE stop_ = nullptr;
+    std::mutex lock_;
+    std::vector<std::string> texts_;
+};
+
 /* Simulated user actions, sent as the shell and the buttons send them. */
 void DoubleClickTrayIcon(HWND window);
 void RightClickTrayIcon(HWND window);

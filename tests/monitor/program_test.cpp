@@ -105,6 +105,10 @@ TEST_F(MonitorProgram, FollowsTheRecordFromTheTrayThroughErrorsAndEndsWhenTheRec
     ASSERT_TRUE(WaitFor([&] { return Shown(window); }, kPollWaitMs));
     EXPECT_FALSE(ControlEnabled(window, kOkButton));
     EXPECT_EQ(DefaultButton(window), kCancelButton);
+    // From a serious error to another: OK is back and the default.
+    Set(kErrCode, "303");
+    EXPECT_TRUE(WaitFor([&] { return DefaultButton(window) == kOkButton; }, kPollWaitMs));
+    EXPECT_TRUE(ControlEnabled(window, kOkButton));
 
     // Print cancel: the request goes into the record; once the language
     // monitor clears the document name the window goes to the tray.
