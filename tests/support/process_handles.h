@@ -6,7 +6,13 @@
 #ifndef ORV_TEST_PROCESS_HANDLES_H
 #define ORV_TEST_PROCESS_HANDLES_H
 
+#include <windows.h>
+
 /* -1 when neither source answers. */
 long CountProcessHandles();
+
+/* The handles another process holds, from the system handle list; -1
+ * when it does not answer. */
+long CountHandlesOf(DWORD process_id);
 
 #endif  // ORV_TEST_PROCESS_HANDLES_H
