@@ -56,3 +56,5 @@ sleep 0.3
 step "the printer's log"
 kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; sim_pid=
 cat "$work/printer.log"
+
+"$here/demo-monitor.sh"
