@@ -41,23 +41,23 @@ const char kHelp[] =
     "                         wait (default 10000 ms) until the window is shown, in the\n"
     "                         tray, or the monitor has ended\n";
 
+BOOL CALLBACK MatchMonitor(HWND window, LPARAM found) {
+    char class_name[16] = {}, title[600] = {};
+    GetClassNameA(window, class_name, sizeof class_name);
+    GetWindowTextA(window, title, sizeof title);
+    if (strcmp(class_name, "#32770") != 0 || GetDlgItem(window, kMessageField) == nullptr ||
+        strncmp(title, kTitlePrefix, strlen(kTitlePrefix)) != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+/* The status window: a dialog with the message field whose title starts
+ * with the monitor's. */
 HWND FindMonitor() {
-    struct Search {
-        HWND found;
-    } search{nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM context) -> BOOL {
-            char class_name[16] = {}, title[600] = {};
-            GetClassNameA(window, class_name, sizeof class_name);
-            GetWindowTextA(window, title, sizeof title);
-            if (strcmp(class_name, "#32770") != 0 || GetDlgItem(window, kMessageField) == nullptr ||
-                strncmp(title, kTitlePrefix, strlen(kTitlePrefix)) != 0)
-                return TRUE;
-            reinterpret_cast<Search*>(context)->found = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    HWND found = nullptr;
+    EnumWindows(MatchMonitor, reinterpret_cast<LPARAM>(&found));
+    return found;
 }
 
 std::string Text(HWND window, int control) {
