@@ -156,10 +156,16 @@ void FakeTray::Run() {
     window_class.hInstance = GetModuleHandleA(nullptr);
     window_class.lpszClassName = "Shell_TrayWnd";
     RegisterClassA(&window_class);
-    window_ = CreateWindowA("Shell_TrayWnd", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                            window_class.hInstance, this);
-    if (window_ == nullptr)
-        fprintf(stderr, "FakeTray: no window, error %lu\n", GetLastError());
+    // A window can fail while Wine's desktop process of the last run is
+    // still shutting down (seen once): try again for a moment.
+    for (int attempt = 0; attempt < 10 && window_ == nullptr; ++attempt) {
+        window_ = CreateWindowA("Shell_TrayWnd", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                window_class.hInstance, this);
+        if (window_ == nullptr) {
+            fprintf(stderr, "FakeTray: no window, error %lu\n", GetLastError());
+            Sleep(200);
+        }
+    }
     SetEvent(ready_);
     if (window_ == nullptr)
         return;
