@@ -252,6 +252,9 @@ void Shutdown(HWND window) {
     SavePosition(window);
     SetWindowLongPtrA(window, DWLP_USER, 1);
     EndDialog(window, 1);
+    // The message loop looks at the user value when a message arrives;
+    // make sure one does.
+    PostMessageA(window, WM_NULL, 0, 0);
 }
 
 /* Esc, the system menu's Close, the tray menu's exit, a failed poll. The
