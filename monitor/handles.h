@@ -59,6 +59,9 @@ class LocalBuffer {
     /* Sets every byte of the block to zero. */
     void Clear();
 
+    /* Frees the block; the buffer is then empty (capacity 0). */
+    void Free();
+
     char* data() const { return static_cast<char*>(block_); }
     DWORD capacity() const { return capacity_; }
 

@@ -36,3 +36,7 @@ echo "=== status monitor: PollRecord against Wine's registry"
 "$here/wine-run" "$build/win64/bin/monitor_poll_bench.exe" --polls 1000 --tag "orv-bench-$$" \
   ${server_pid:+--server-pid $server_pid}
 "$here/wine-run" "$build/win64/bin/monitor_poll_count.exe"
+
+echo "=== status monitor: orvstsn.exe idle for ${ORV_IDLE_SECONDS:-60} s"
+"$here/wine-run" "$build/win64/bin/monitor_idle_bench.exe" --seconds "${ORV_IDLE_SECONDS:-60}" \
+  ${server_pid:+--server-pid $server_pid} | tr -d '\r'

@@ -60,3 +60,4 @@ kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; sim_pid=
 cat "$work/printer.log"
 
 "$here/demo-localport.sh"
+"$here/demo-monitor.sh"

@@ -20,6 +20,9 @@ packages=(
   cmake make g++               # host build of the test peers
   llvm                         # llvm-dlltool writes orvcomms.lib in the short import format
   clang lld                    # an MSVC-mode caller links orvcomms.lib with lld-link (a test)
+  fonts-ipafont-gothic         # Japanese font for the monitor's screenshots
+  fonts-wine                   # Wine's own fonts (caption buttons, dialogs)
+  imagemagick                  # screenshots of the virtual display (import)
 )
 
 missing=()

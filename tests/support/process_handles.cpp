@@ -25,7 +25,7 @@ struct SystemHandleList {
 
 using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
 
-long CountFromSystemList() {
+long CountFromSystemList(DWORD process_id) {
     auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
     if (query == nullptr)
@@ -44,7 +44,7 @@ long CountFromSystemList() {
     const auto* list = reinterpret_cast<const SystemHandleList*>(buffer.data());
     long mine = 0;
     for (ULONG i = 0; i < list->count; ++i)
-        if (list->entries[i].owner_process_id == GetCurrentProcessId())
+        if (list->entries[i].owner_process_id == process_id)
             ++mine;
     return mine;
 }
@@ -55,7 +55,11 @@ long CountProcessHandles() {
     DWORD count = 0;
     if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0)
         return static_cast<long>(count);
-    return CountFromSystemList();
+    return CountFromSystemList(GetCurrentProcessId());
+}
+
+long CountHandlesOf(DWORD process_id) {
+    return CountFromSystemList(process_id);
 }
 
 bool HandleCountingWorks() {
