@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "heap_blocks.h"
 #include "localport.h"
 #include "localport_calls.h"
 #include "log.h"
@@ -60,21 +61,6 @@ class DeviceList {
 
   private:
     HDEVINFO list_;
-};
-
-class LocalBlock {
-  public:
-    explicit LocalBlock(SIZE_T size) : block_(LocalAlloc(LPTR, size)) {}
-    ~LocalBlock() {
-        if (block_ != nullptr)
-            LocalFree(block_);
-    }
-    LocalBlock(const LocalBlock&) = delete;
-    LocalBlock& operator=(const LocalBlock&) = delete;
-    void* get() const { return block_; }
-
-  private:
-    HLOCAL block_;
 };
 
 class ReadKey {

@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "heap_blocks.h"
 #include "hidden_window.h"
 #include "internal.h"
 #include "netif.h"
@@ -84,22 +85,6 @@ class LoadedLibrary {
 
   private:
     HMODULE module_;
-};
-
-class GlobalBlock {
-  public:
-    explicit GlobalBlock(SIZE_T size) : block_(GlobalAlloc(GPTR, size)) {}
-    ~GlobalBlock() {
-        if (block_ != nullptr)
-            GlobalFree(block_);
-    }
-    GlobalBlock(const GlobalBlock&) = delete;
-    GlobalBlock& operator=(const GlobalBlock&) = delete;
-
-    void* get() const { return block_; }
-
-  private:
-    HGLOBAL block_;
 };
 
 struct EchoInterface {
@@ -174,22 +159,6 @@ constexpr LONG kNoAddress = 17;     // neither a dotted address nor a name that 
 constexpr LONG kStartFailed = 18;   // the attempt failed at once
 constexpr LONG kTimedOut = 19;      // no notification within kProbeWaitMs
 constexpr LONG kUnreachable = 20;   // the network reported the host unreachable
-
-class LocalBlock {
-  public:
-    explicit LocalBlock(SIZE_T size) : block_(LocalAlloc(LPTR, size)) {}
-    ~LocalBlock() {
-        if (block_ != nullptr)
-            LocalFree(block_);
-    }
-    LocalBlock(const LocalBlock&) = delete;
-    LocalBlock& operator=(const LocalBlock&) = delete;
-
-    void* get() const { return block_; }
-
-  private:
-    HLOCAL block_;
-};
 
 void CloseProbeSocket(HandleRecord* record) {
     if (record->socket == INVALID_SOCKET)
