@@ -15,6 +15,7 @@ packages=(
   iproute2                     # ip netns for the silent-host test rigs
   googletest                   # /usr/src/googletest, cross-compiled
   cmake make g++               # host build of the test peers
+  udhcpc                       # a real DHCP client for the discovery rig
 )
 
 missing=()

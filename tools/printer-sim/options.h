@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "discovery_options.h"
+
 enum class Chatter { kOff, kAlways, kAfterEof };
 enum class OnEof { kClose, kKeep };
 
@@ -44,6 +46,9 @@ struct PrinterOptions {
     uint64_t reply_pad = 0;       /* replies shorter than this are padded with blanks */
     int reply_delay_ms = 0;
     bool command_silent = false;  /* true: log commands, never reply */
+
+    /* Discovery: the UDP search port and DHCP client requests. */
+    DiscoveryOptions discovery;
 };
 
 /* Applies one "name=value" item. Options of the first group above are
