@@ -23,6 +23,14 @@ struct OvApi {
     decltype(&OvWritePort) WritePort = nullptr;
     decltype(&OvWritePort_Async) WritePortAsync = nullptr;
     decltype(&OvSendCancel) SendCancel = nullptr;
+    decltype(&OvOpenSearch) OpenSearch = nullptr;
+    decltype(&OvCloseSearch) CloseSearch = nullptr;
+    decltype(&OvSendSearch) SendSearch = nullptr;
+    decltype(&OvSendSearch_DHCPreq) SendSearchDhcp = nullptr;
+    decltype(&OvSendSearch_DHCPreq2) SendSearchDhcp2 = nullptr;
+    decltype(&OvSendSearch_UDPBrCast) SendSearchUdpBroadcast = nullptr;
+    decltype(&OvSendSearch_UDPUniCast) SendSearchUdpUnicast = nullptr;
+    decltype(&OvSendSet_UDP) SendSetUdp = nullptr;
 
     OvApi() = default;
     OvApi(const OvApi&) = delete;
@@ -40,6 +48,7 @@ struct OvApi {
                   Find(ClosePort, "OvClosePort") && Find(ReadPort, "OvReadPort") &&
                   Find(RecvPort, "OvRecvPort") && Find(WritePort, "OvWritePort") &&
                   Find(WritePortAsync, "OvWritePort_Async") && Find(SendCancel, "OvSendCancel");
+        ok = ok && FindDiscovery();
         if (!ok)
             Unload();
         return ok;
@@ -52,6 +61,14 @@ struct OvApi {
     }
 
   private:
+    bool FindDiscovery() {
+        return Find(OpenSearch, "OvOpenSearch") && Find(CloseSearch, "OvCloseSearch") &&
+               Find(SendSearch, "OvSendSearch") && Find(SendSearchDhcp, "OvSendSearch_DHCPreq") &&
+               Find(SendSearchDhcp2, "OvSendSearch_DHCPreq2") &&
+               Find(SendSearchUdpBroadcast, "OvSendSearch_UDPBrCast") &&
+               Find(SendSearchUdpUnicast, "OvSendSearch_UDPUniCast") && Find(SendSetUdp, "OvSendSet_UDP");
+    }
+
     template <typename Fn>
     bool Find(Fn& fn, const char* name) {
         fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));

@@ -134,6 +134,8 @@ bool DiscoveryPort::Start(std::string* error) {
         udp_ = OpenUdp(endpoint, options.netns, error);
         if (!udp_.Valid())
             return false;
+        int on = 1;
+        setsockopt(udp_.Get(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);  // tells each datagram's destination
         udp_watch_ = loop_.Watch(udp_.Get(), POLLIN, [this](short) { ReadDatagrams(); });
         printer_.Event("udp: listening on " + FormatEndpoint(endpoint) + " as " + Mac());
     }
@@ -166,22 +168,48 @@ bool DiscoveryPort::OpenDhcpSocket(std::string* error) {
     return dhcp_.Valid();
 }
 
+namespace {
+
+/* The destination address of a datagram received with IP_PKTINFO. */
+in_addr DestinationOf(msghdr& message) {
+    in_addr to = {};
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr; header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            memcpy(&info, CMSG_DATA(header), sizeof info);
+            to = info.ipi_addr;
+        }
+    }
+    return to;
+}
+
+}  // namespace
+
 void DiscoveryPort::ReadDatagrams() {
     static unsigned char buffer[kReceiveSize];
     for (int i = 0; i < kDatagramsPerEvent; ++i) {
         sockaddr_in from = {};
-        socklen_t from_size = sizeof from;
-        ssize_t got = recvfrom(udp_.Get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &from_size);
+        char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+        iovec data = {buffer, sizeof buffer};
+        msghdr message = {};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof from;
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        ssize_t got = recvmsg(udp_.Get(), &message, 0);
         if (got < 0)
             return;
-        Handle(from, buffer, static_cast<size_t>(got));
+        Handle(from, DestinationOf(message), buffer, static_cast<size_t>(got));
     }
 }
 
-void DiscoveryPort::Handle(const sockaddr_in& from, const unsigned char* data, size_t size) {
+void DiscoveryPort::Handle(const sockaddr_in& from, in_addr to, const unsigned char* data, size_t size) {
     bool ln4s = size >= 8 && memcmp(data, "LN4S", 4) == 0;
     if (ln4s && memcmp(data + 4, "GETA", 4) == 0) {
         ++stats_.geta;
+        stats_.geta_to = AddressText(to);
         AnswerGet(from);
     } else if (ln4s && memcmp(data + 4, "SETA", 4) == 0 && size >= kRecordSize) {
         ++stats_.seta;
@@ -290,7 +318,7 @@ std::string DiscoveryPort::StatsLine() const {
     return "geta=" + std::to_string(stats_.geta) + " seta=" + std::to_string(stats_.seta) +
            " seta_applied=" + std::to_string(stats_.seta_applied) + " udp_other=" + std::to_string(stats_.udp_other) +
            " dhcp_sent=" + std::to_string(stats_.dhcp_sent) + " udp_address=" + AddressText(reported_) +
-           " seta_last=" + stats_.seta_last + " mac=" + Mac();
+           " seta_last=" + stats_.seta_last + " geta_to=" + stats_.geta_to + " mac=" + Mac();
 }
 
 bool DiscoveryPort::NumericStat(const std::string& key, uint64_t* value) const {

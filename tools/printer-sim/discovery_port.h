@@ -28,6 +28,7 @@ struct DiscoveryStats {
     uint64_t udp_other = 0;     /* other datagrams on port 19541 */
     uint64_t dhcp_sent = 0;     /* DHCP client requests sent */
     std::string seta_last = "-";  /* MAC/ADDRESS/ADDRESS2 of the latest SETA */
+    std::string geta_to = "-";    /* destination address of the latest GETA */
 };
 
 class DiscoveryPort {
@@ -45,14 +46,14 @@ public:
     void OptionsChanged();
 
     /* "geta=N seta=N seta_applied=N udp_other=N dhcp_sent=N
-     * udp_address=IP seta_last=MAC/IP/IP mac=MAC" */
+     * udp_address=IP seta_last=MAC/IP/IP geta_to=IP mac=MAC" */
     std::string StatsLine() const;
     bool NumericStat(const std::string& key, uint64_t* value) const;
     void ResetStats();
 
 private:
     void ReadDatagrams();
-    void Handle(const sockaddr_in& from, const unsigned char* data, size_t size);
+    void Handle(const sockaddr_in& from, in_addr to, const unsigned char* data, size_t size);
     void AnswerGet(const sockaddr_in& from);
     void SendAnswer(const sockaddr_in& to);
     void ApplySet(const sockaddr_in& from, const unsigned char* data, size_t size);
