@@ -28,3 +28,4 @@ echo "=== status monitor: PollRecord against Wine's registry"
 "$here/wine-run" "$build/win64/bin/monitor_poll_bench.exe" --polls 1000 --tag "orv-bench-$$" \
   ${server_pid:+--server-pid $server_pid}
 "$here/wine-run" "$build/win64/bin/monitor_poll_count.exe"
+"$here/bench-discovery.sh"

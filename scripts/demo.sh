@@ -53,6 +53,8 @@ step "orvctl cancel $printer"
 orvctl cancel "$printer"
 sleep 0.3
 
+"$here/demo-discovery.sh"
+
 step "the printer's log"
 kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; sim_pid=
 cat "$work/printer.log"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../common/ovapi.h"
+#include "discovery.h"
 
 namespace {
 
@@ -88,6 +89,7 @@ int Usage() {
             "  config NAME VALUE    set TIME, RETRY or OPEN_TIMEOUT (0 = default)\n"
             "  print HOST FILE      send FILE to port 9100 of HOST, with progress\n"
             "  cancel ADDRESS       soft reset through port 9200 (dotted address)\n");
+    fputs(kDiscoveryUsage, stderr);
     return 2;
 }
 
@@ -233,5 +235,13 @@ int main(int argc, char** argv) {
         return Print(api, argv[2], argv[3]);
     if (strcmp(command, "cancel") == 0 && argc == 3)
         return Cancel(api, argv[2]);
+    if (strcmp(command, "search") == 0) {
+        int code = RunSearchCommand(api, argc - 1, argv + 1);
+        return code == 2 ? Usage() : code;
+    }
+    if (strcmp(command, "set") == 0) {
+        int code = RunSetCommand(api, argc - 1, argv + 1);
+        return code == 2 ? Usage() : code;
+    }
     return Usage();
 }
