@@ -24,8 +24,8 @@
 # whose other end stays in orv9-lib) that tests may remove during a
 # search, and add again with "discovery-rig.sh gone-add".
 #
-# Every printer namespace's kernel answers echo requests, broadcast ones
-# too. Printers are named p1, p2, h and p3 in the simulator.
+# The kernels of the printer namespaces (p1, p2, h, p3; so named in the
+# simulator too) answer echo requests, broadcast ones as well.
 #
 #   usage: discovery-rig.sh up|down   (needs root; without it "up" says so
 #   and exits 0, and the tests that need the rig skip)
@@ -76,13 +76,12 @@ down() {
 
 in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
 
-# A namespace with loopback up, no IPv6 chatter, and echo answered.
+# A namespace with loopback up and no IPv6 chatter.
 make_namespace() {
   local ns=$1
   ip netns add "$ns" &&
   in_ns "$ns" ip link set lo up &&
-  in_ns "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1 &&
-  in_ns "$ns" sysctl -qw net.ipv4.icmp_echo_ignore_broadcasts=0
+  in_ns "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1
 }
 
 # host_on_switch NS ADDRESS MAC: NS gets interface NS (the veth end) on
@@ -98,6 +97,9 @@ host_on_switch() {
 
 build_network() {
   for ns in "${namespaces[@]}"; do make_namespace "$ns" || return 1; done
+  for ns in orv9-p1 orv9-p2 orv9-h orv9-p3; do
+    in_ns "$ns" sysctl -qw net.ipv4.icmp_echo_ignore_broadcasts=0 || return 1
+  done
   in_ns orv9-sw ip link add orv9-br address 02:00:00:09:00:fa type bridge &&
   in_ns orv9-sw ip addr add "$control_ip/24" dev orv9-br &&
   in_ns orv9-sw ip link set orv9-br up &&

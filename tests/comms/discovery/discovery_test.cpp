@@ -2,6 +2,7 @@
 
 #include <iphlpapi.h>
 
+#include <atomic>
 #include <cstring>
 #include <sstream>
 
@@ -123,4 +124,23 @@ bool StartUnixCommand(const std::string& command_line) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return true;
+}
+
+bool RunUnixCommand(const std::string& command, DWORD timeout_ms) {
+    // The end of a Unix process cannot be waited for from here: the
+    // command leaves a file behind when it succeeded.
+    static std::atomic<int> serial{0};
+    std::string marker = "/tmp/orv9-done-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++);
+    std::string windows_marker = "Z:" + marker;
+    for (char& c : windows_marker) {
+        if (c == '/')
+            c = '\\';
+    }
+    DeleteFileA(windows_marker.c_str());
+    if (!StartUnixCommand("Z:\\bin\\bash -c \"" + command + " && touch " + marker + "\""))
+        return false;
+    bool done = WaitUntil([&] { return GetFileAttributesA(windows_marker.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                          timeout_ms);
+    DeleteFileA(windows_marker.c_str());
+    return done;
 }

@@ -96,6 +96,11 @@ std::string RigStat(const std::string& printer, const std::string& key);
  * namespace) and returns at once: its end cannot be waited for. */
 bool StartUnixCommand(const std::string& command_line);
 
+/* Runs a shell command line (bash) of this machine, in this namespace,
+ * and waits for it; false when it failed or took longer than
+ * `timeout_ms`. */
+bool RunUnixCommand(const std::string& command, DWORD timeout_ms = 5000);
+
 /* Waits up to `timeout_ms` for `done`; whether it became true. */
 template <typename Condition>
 bool WaitUntil(Condition done, DWORD timeout_ms) {
