@@ -33,6 +33,13 @@ TEST_F(LoopbackOnly, TheArpSearchSendsNoEchoAndStillScans) {
     EXPECT_EQ(count_, 0u);
 }
 
+TEST_F(LoopbackOnly, TheArpSearchRefusesANullArrayOrCountAtOnce) {
+    EXPECT_EQ(api_.SendSearch(search_, nullptr, 4, 1, 0, &count_, ""), 0);
+    EXPECT_EQ(api_.SendSearch(search_, entries_.data(), 4, 1, 0, nullptr, ""), 0);
+    EXPECT_EQ(api_.GetError(search_), 0);
+    EXPECT_EQ(count_, 2u);
+}
+
 TEST_F(LoopbackOnly, TheDhcpSearchHearsNoInterfaceAndWaitsItsTime) {
     Stopwatch watch;
     EXPECT_EQ(api_.SendSearchDhcp(search_, entries_.data(), 1, 1, &count_), 1);
