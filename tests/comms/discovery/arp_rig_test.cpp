@@ -33,10 +33,21 @@ bool HasDynamicNeighbour(const char* address) {
     return false;
 }
 
+/* Empties the neighbour caches here and in the printers. A device only
+ * enters this machine's ARP cache through the ARP request it sends to
+ * answer the broadcast echo, and it sends none while it still has this
+ * machine in its own cache. */
+bool ForgetNeighbours() {
+    return RunUnixCommand(
+        "ip neigh flush dev orv9-lib && ip neigh flush dev orv9-l1 && "
+        "for ns in orv9-p1 orv9-p2 orv9-h orv9-p3; do ip -n $ns neigh flush all; done");
+}
+
 class ArpSearch : public DiscoveryTest {
   protected:
     void SetUp() override {
         SKIP_OUTSIDE_RIG(kRigLibrary);
+        ASSERT_TRUE(ForgetNeighbours());
         DiscoveryTest::SetUp();
     }
     int Search(DWORD capacity, DWORD wait, const char* prefix) {
@@ -49,7 +60,6 @@ class ArpSearch : public DiscoveryTest {
 
 TEST_F(ArpSearch, FindsTheVendorDevicesThatAnswerAfterTheBroadcastEcho) {
     // An empty cache: only the broadcast echoes of the run can fill it.
-    ASSERT_TRUE(RunUnixCommand("ip neigh flush dev orv9-lib && ip neigh flush dev orv9-l1"));
     ASSERT_FALSE(HasDynamicNeighbour(kRigP1) || HasDynamicNeighbour(kRigP2) || HasDynamicNeighbour(kRigP3));
 
     Stopwatch watch;
@@ -126,6 +136,7 @@ orv::InterfaceTable DisconnectedInterfaces() {
 
 TEST(ArpScan, ADeviceReachedOnlyThroughADisconnectedAddressIsNotProbed) {
     SKIP_OUTSIDE_RIG(kRigLibrary);
+    ASSERT_TRUE(ForgetNeighbours());
     ASSERT_EQ(orv::Startup(GetModuleHandleA(nullptr)), 1);
     OvHandle search = orv::OpenSearch();
     GuardedEntries entries(4);

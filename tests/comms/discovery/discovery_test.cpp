@@ -129,8 +129,13 @@ bool StartUnixCommand(const std::string& command_line) {
 bool RunUnixCommand(const std::string& command, DWORD timeout_ms) {
     // The end of a Unix process cannot be waited for from here: the
     // command leaves a file behind when it succeeded.
+    // Process ids repeat across Wine prefixes: the counter makes the name
+    // unique across the processes of all namespaces.
     static std::atomic<int> serial{0};
-    std::string marker = "/tmp/orv9-done-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    std::string marker = "/tmp/orv9-done-" + std::to_string(GetCurrentProcessId()) + "-" +
+                         std::to_string(now.QuadPart) + "-" + std::to_string(serial++);
     std::string windows_marker = "Z:" + marker;
     for (char& c : windows_marker) {
         if (c == '/')
