@@ -3,6 +3,7 @@
  * the library promises to check and forwards to its module; the names and
  * ordinals come from exports.txt through the .def file.
  */
+#include "discovery.h"
 #include "frame.h"
 #include "internal.h"
 #include "localport.h"
@@ -179,6 +180,44 @@ int OVAPI OvSendICMP_Async(const char* address) {
 
 int OVAPI OvSetUseICMP(int flag) {
     return SetUseIcmp(flag);
+}
+
+OvHandle OVAPI OvOpenSearch(void) {
+    return OpenSearch();
+}
+
+int OVAPI OvCloseSearch(OvHandle search) {
+    return CloseSearch(search);
+}
+
+int OVAPI OvSendSearch(OvHandle search, void* results, DWORD capacity, DWORD wait_seconds,
+                       DWORD spare, DWORD* count, const char* prefix) {
+    return SendSearch(search, results, capacity, wait_seconds, spare, count, prefix);
+}
+
+int OVAPI OvSendSearch_DHCPreq(OvHandle search, void* results, DWORD seconds, DWORD multiplier,
+                               DWORD* count) {
+    return SendSearchDhcp(search, results, nullptr, kDefaultCapacity, seconds, multiplier, count);
+}
+
+int OVAPI OvSendSearch_DHCPreq2(OvHandle search, void* results, void* interfaces, DWORD capacity,
+                                DWORD seconds, DWORD multiplier, DWORD* count) {
+    return SendSearchDhcp(search, results, interfaces, capacity, seconds, multiplier, count);
+}
+
+int OVAPI OvSendSearch_UDPBrCast(OvHandle search, void* results, DWORD capacity, DWORD seconds,
+                                 DWORD repeat, DWORD* count, const char* destination) {
+    return SendSearchUdpBroadcast(search, results, capacity, seconds, repeat, count, destination);
+}
+
+int OVAPI OvSendSearch_UDPUniCast(OvHandle search, void* results, DWORD capacity, double timeout,
+                                  DWORD repeat, DWORD* count, const char* destination) {
+    return SendSearchUdpUnicast(search, results, capacity, timeout, repeat, count, destination);
+}
+
+int OVAPI OvSendSet_UDP(int enable, const char* mac, const char* address, const char* address2,
+                        const char* destination) {
+    return SendSetUdp(enable, mac, address, address2, destination);
 }
 
 }  // extern "C"

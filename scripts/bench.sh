@@ -40,3 +40,4 @@ echo "=== status monitor: PollRecord against Wine's registry"
 echo "=== status monitor: orvstsn.exe idle for ${ORV_IDLE_SECONDS:-60} s"
 "$here/wine-run" "$build/win64/bin/monitor_idle_bench.exe" --seconds "${ORV_IDLE_SECONDS:-60}" \
   ${server_pid:+--server-pid $server_pid} | tr -d '\r'
+"$here/bench-discovery.sh"

@@ -54,6 +54,7 @@ orvctl cancel "$printer"
 sleep 0.3
 
 ORV_DEMO_WINE_UP=1 "$here/demo-status.sh"
+"$here/demo-discovery.sh"
 
 step "the printer's log"
 kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; sim_pid=

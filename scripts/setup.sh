@@ -23,6 +23,7 @@ packages=(
   fonts-ipafont-gothic         # Japanese font for the monitor's screenshots
   fonts-wine                   # Wine's own fonts (caption buttons, dialogs)
   imagemagick                  # screenshots of the virtual display (import)
+  udhcpc                       # a real DHCP client for the discovery rig
 )
 
 missing=()

@@ -53,6 +53,14 @@ struct OvApi {
     decltype(&OvSendCancel_USB) SendCancel_USB = nullptr;
     decltype(&OvGetDeviceID_USB) GetDeviceID_USB = nullptr;
     decltype(&OvSendSearch_USB) SendSearch_USB = nullptr;
+    decltype(&OvOpenSearch) OpenSearch = nullptr;
+    decltype(&OvCloseSearch) CloseSearch = nullptr;
+    decltype(&OvSendSearch) SendSearch = nullptr;
+    decltype(&OvSendSearch_DHCPreq) SendSearchDhcp = nullptr;
+    decltype(&OvSendSearch_DHCPreq2) SendSearchDhcp2 = nullptr;
+    decltype(&OvSendSearch_UDPBrCast) SendSearchUdpBroadcast = nullptr;
+    decltype(&OvSendSearch_UDPUniCast) SendSearchUdpUnicast = nullptr;
+    decltype(&OvSendSet_UDP) SendSetUdp = nullptr;
 
     OvApi() = default;
     OvApi(const OvApi&) = delete;
@@ -75,6 +83,7 @@ struct OvApi {
              Find(GetDeviceID, "OvGetDeviceID") && Find(CloseStatus, "OvCloseStatus") &&
              Find(SendICMP, "OvSendICMP") && Find(SendICMPAsync, "OvSendICMP_Async") &&
              Find(SetUseICMP, "OvSetUseICMP");
+        ok = ok && FindDiscovery();
         if (!ok)
             Unload();
         return ok;
@@ -100,6 +109,14 @@ struct OvApi {
                Find(RecvPort_USB, "OvRecvPort_USB") && Find(WritePort_USB, "OvWritePort_USB") &&
                Find(SendCancel_USB, "OvSendCancel_USB") &&
                Find(GetDeviceID_USB, "OvGetDeviceID_USB") && Find(SendSearch_USB, "OvSendSearch_USB");
+    }
+
+    bool FindDiscovery() {
+        return Find(OpenSearch, "OvOpenSearch") && Find(CloseSearch, "OvCloseSearch") &&
+               Find(SendSearch, "OvSendSearch") && Find(SendSearchDhcp, "OvSendSearch_DHCPreq") &&
+               Find(SendSearchDhcp2, "OvSendSearch_DHCPreq2") &&
+               Find(SendSearchUdpBroadcast, "OvSendSearch_UDPBrCast") &&
+               Find(SendSearchUdpUnicast, "OvSendSearch_UDPUniCast") && Find(SendSetUdp, "OvSendSet_UDP");
     }
 
     template <typename Fn>

@@ -15,6 +15,7 @@
 #include "../common/ovapi.h"
 #include "localport.h"
 #include "status_commands.h"
+#include "discovery.h"
 
 namespace {
 
@@ -95,6 +96,7 @@ int Usage() {
             "  id HOST              ask port 9200 for the device ID; also MFG, MDL, CMD\n"
             "  ping [--tcp] HOST    ICMP echo, or with --tcp a connect to port 80 (1 s)\n");
     fputs(kLocalPortUsage, stderr);
+    fputs(kDiscoveryUsage, stderr);
     return 2;
 }
 
@@ -248,5 +250,13 @@ int main(int argc, char** argv) {
         return StatusCommand(api, argv[2], strcmp(command, "id") == 0);
     if (strcmp(command, "ping") == 0 && PingArgsValid(argc - 2, argv + 2))
         return PingCommand(api, argc - 2, argv + 2);
+    if (strcmp(command, "search") == 0) {
+        int code = RunSearchCommand(api, argc - 1, argv + 1);
+        return code == 2 ? Usage() : code;
+    }
+    if (strcmp(command, "set") == 0) {
+        int code = RunSetCommand(api, argc - 1, argv + 1);
+        return code == 2 ? Usage() : code;
+    }
     return Usage();
 }

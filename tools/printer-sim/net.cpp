@@ -86,6 +86,21 @@ UniqueFd ListenHere(const sockaddr_in& endpoint, const ListenSettings& settings,
     return fd;
 }
 
+UniqueFd UdpHere(const sockaddr_in& endpoint, std::string* error) {
+    UniqueFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.Valid()) {
+        *error = "socket: " + ErrorText(errno);
+        return fd;
+    }
+    int on = 1;
+    setsockopt(fd.Get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&endpoint), sizeof endpoint) != 0) {
+        *error = "bind udp " + FormatEndpoint(endpoint) + ": " + ErrorText(errno);
+        return UniqueFd();
+    }
+    return fd;
+}
+
 std::string EndpointOf(int fd, bool peer) {
     sockaddr_in address;
     socklen_t size = sizeof address;
@@ -147,4 +162,13 @@ UniqueFd ListenTcp(const sockaddr_in& endpoint, const ListenSettings& settings,
     if (!visit.Enter(netns, error))
         return UniqueFd();
     return ListenHere(endpoint, settings, error);
+}
+
+UniqueFd OpenUdp(const sockaddr_in& endpoint, const std::string& netns, std::string* error) {
+    if (netns.empty())
+        return UdpHere(endpoint, error);
+    NetnsVisit visit;
+    if (!visit.Enter(netns, error))
+        return UniqueFd();
+    return UdpHere(endpoint, error);
 }

@@ -36,3 +36,8 @@ struct ListenSettings {
  * failure returns an invalid fd and says why in *error. */
 UniqueFd ListenTcp(const sockaddr_in& endpoint, const ListenSettings& settings,
                    const std::string& netns, std::string* error);
+
+/* A non-blocking UDP socket with SO_BROADCAST bound to endpoint (port 0:
+ * any port), created inside network namespace netns when that is not
+ * empty. On failure returns an invalid fd and says why in *error. */
+UniqueFd OpenUdp(const sockaddr_in& endpoint, const std::string& netns, std::string* error);

@@ -202,36 +202,49 @@ bool ApplyOption(PrinterOptions* options, const std::string& item, bool at_creat
         }
         return true;
     }
-    *error = "unknown option " + name;
+    if (ApplyDiscoveryOption(options, name, value, at_create, error))
+        return true;
+    if (error->empty())
+        *error = "unknown option " + name;
     return false;
 }
 
-std::string OptionsHelp() {
+namespace {
+
+std::string HelpLine(const char* name, const char* values, const char* fallback, const char* meaning,
+                     bool create_only) {
     constexpr size_t kIndent = 30, kWidth = 79;
-    std::string text;
-    for (const OptionEntry& entry : kOptions) {
-        std::string line = std::string("  ") + entry.name + "=" + entry.values;
-        line += line.size() < kIndent ? std::string(kIndent - line.size(), ' ') : "\n" + std::string(kIndent, ' ');
-        std::string words = std::string(entry.meaning) + "; default " + entry.fallback +
-                            (entry.create_only ? " (create only)" : "");
-        /* Wrap the description under itself. */
-        size_t column = kIndent, at = 0;
-        while (at < words.size()) {
-            size_t end = words.find(' ', at);
-            std::string word = words.substr(at, end == std::string::npos ? std::string::npos : end - at);
-            at = end == std::string::npos ? words.size() : end + 1;
-            if (column > kIndent && column + 1 + word.size() > kWidth) {
-                line += "\n" + std::string(kIndent, ' ');
-                column = kIndent;
-            } else if (column > kIndent) {
-                line += ' ';
-                ++column;
-            }
-            line += word;
-            column += word.size();
+    std::string line = std::string("  ") + name + "=" + values;
+    line += line.size() < kIndent ? std::string(kIndent - line.size(), ' ') : "\n" + std::string(kIndent, ' ');
+    std::string words = std::string(meaning) + "; default " + fallback +
+                        (create_only ? " (create only)" : "");
+    /* Wrap the description under itself. */
+    size_t column = kIndent, at = 0;
+    while (at < words.size()) {
+        size_t end = words.find(' ', at);
+        std::string word = words.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? words.size() : end + 1;
+        if (column > kIndent && column + 1 + word.size() > kWidth) {
+            line += "\n" + std::string(kIndent, ' ');
+            column = kIndent;
+        } else if (column > kIndent) {
+            line += ' ';
+            ++column;
         }
-        text += line + "\n";
+        line += word;
+        column += word.size();
     }
+    return line + "\n";
+}
+
+}  // namespace
+
+std::string OptionsHelp() {
+    std::string text;
+    for (const OptionEntry& entry : kOptions)
+        text += HelpLine(entry.name, entry.values, entry.fallback, entry.meaning, entry.create_only);
+    for (const DiscoveryOptionHelp& row : DiscoveryOptionsHelpRows())
+        text += HelpLine(row.name, row.values, row.fallback, row.meaning, row.create_only);
     return text;
 }
 

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "discovery_options.h"
+
 enum class Chatter { kOff, kAlways, kAfterEof };
 enum class OnEof { kClose, kKeep };
 enum class OnCommand { kReply, kClose, kReset };
@@ -46,6 +48,9 @@ struct PrinterOptions {
     int reply_delay_ms = 0;
     bool command_silent = false;  /* true: log commands, never reply */
     OnCommand on_command = OnCommand::kReply;  /* what a command with a reply gets */
+
+    /* Discovery: the UDP search port and DHCP client requests. */
+    DiscoveryOptions discovery;
 };
 
 /* Applies one "name=value" item. Options of the first group above are

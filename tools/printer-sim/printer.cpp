@@ -17,6 +17,7 @@
 #include <cstdio>
 
 #include "command_connection.h"
+#include "discovery_port.h"
 #include "net.h"
 #include "print_connection.h"
 
@@ -37,6 +38,7 @@ Printer::Printer(Loop& loop, EventLog& log, std::string id, in_addr address, Pri
     : loop_(loop), log_(log), id_(std::move(id)), address_(address), options_(std::move(options)) {}
 
 Printer::~Printer() {
+    discovery_.reset();
     /* The connections first: they unregister from the loop themselves. */
     print_connections_.clear();
     command_connections_.clear();
@@ -52,6 +54,13 @@ bool Printer::Start(std::string* error) {
         return false;
     if (options_.command && !OpenCommandListener(error)) {
         ClosePrintListener();
+        return false;
+    }
+    discovery_ = std::make_unique<DiscoveryPort>(*this, address_);
+    if (!discovery_->Start(error)) {
+        discovery_.reset();
+        ClosePrintListener();
+        CloseCommandListener();
         return false;
     }
     return true;
@@ -204,6 +213,8 @@ bool Printer::Set(const std::vector<std::string>& items, std::string* error) {
         if (!ApplyOption(&next, item, false, error))
             return false;
     }
+    if (discovery_ && !discovery_->Accepts(next, error))
+        return false;
     UniqueFd store;
     bool new_store = next.store != options_.store;
     if (new_store && !OpenStore(next.store, &store, error))
@@ -218,6 +229,8 @@ bool Printer::Set(const std::vector<std::string>& items, std::string* error) {
         AcceptPrint();   /* what waited in the backlog, at once */
     for (auto& entry : print_connections_)
         entry.second->OptionsChanged();
+    if (discovery_)
+        discovery_->OptionsChanged();
     return true;
 }
 
@@ -236,7 +249,8 @@ std::string Printer::StatsLine() const {
            " open=" + std::to_string(open) + " peer=" + stats_.peer + " local=" + stats_.local +
            " command_connections=" + std::to_string(stats_.command_connections) +
            " commands=" + (commands.empty() ? "-" : commands) +
-           " soft_resets=" + std::to_string(stats_.soft_resets);
+           " soft_resets=" + std::to_string(stats_.soft_resets) +
+           (discovery_ ? " " + discovery_->StatsLine() : "");
 }
 
 bool Printer::NumericStat(const std::string& key, uint64_t* value) const {
@@ -261,7 +275,7 @@ bool Printer::NumericStat(const std::string& key, uint64_t* value) const {
             return true;
         }
     }
-    return false;
+    return discovery_ && discovery_->NumericStat(key, value);
 }
 
 void Printer::ResetStats() {
@@ -271,4 +285,6 @@ void Printer::ResetStats() {
     stats_ = PrinterStats();
     stats_.peer = peer;
     stats_.local = local;
+    if (discovery_)
+        discovery_->ResetStats();
 }

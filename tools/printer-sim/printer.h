@@ -26,6 +26,7 @@
 
 class PrintConnection;
 class CommandConnection;
+class DiscoveryPort;
 
 struct PrinterStats {
     uint64_t print_connections = 0;      /* accepted on the print port */
@@ -95,4 +96,5 @@ private:
     std::map<uint64_t, std::unique_ptr<CommandConnection>> command_connections_;
     uint64_t next_serial_ = 1;            /* names connections in the maps */
     Loop::TimerId sweep_timer_ = 0;       /* pending removal of ended connections */
+    std::unique_ptr<DiscoveryPort> discovery_;  /* UDP search port, DHCP requests */
 };

@@ -1,0 +1,205 @@
+/*
+ * discovery.h - device discovery: the search handle's searches and the
+ * result list they all fill, shared by the files of the module:
+ *
+ *   discovery_results.cpp  the result list, MAC texts, the device filter
+ *   discovery_icmp.cpp     echo requests, their checksum, the echo probe
+ *   discovery_window.cpp   OvSendSearch: broadcast echoes, hidden window
+ *   discovery_arp.cpp      the ARP scan at the end of an OvSendSearch run
+ *   discovery_dhcp.cpp     the DHCP-request search (port 67)
+ *   discovery_udp.cpp      the "LN4S" search and set (port 19541)
+ */
+#ifndef ORVCOMMS_DISCOVERY_H
+#define ORVCOMMS_DISCOVERY_H
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "netif.h"
+#include "orvcomms.h"
+
+namespace orv {
+
+/* --- discovery_results: the result list -------------------------------- */
+
+constexpr size_t kFieldSize = 32;              // each text field of an entry
+constexpr size_t kEntrySize = 3 * kFieldSize;  // result and interface entries
+constexpr size_t kMacTextSize = 18;            // "FE:FF:FF:FF:00:01" and terminator
+constexpr size_t kMacTextLength = kMacTextSize - 1;
+constexpr DWORD kDefaultCapacity = OV_SEARCH_DEFAULT_CAPACITY;
+static_assert(sizeof(OvSearchEntry) == kEntrySize, "result entry layout");
+static_assert(sizeof(OvInterfaceEntry) == kEntrySize, "interface entry layout");
+
+/* Copies `text` into a 32-byte field, cut at 31 characters, and fills
+ * the rest of the field with zero bytes. */
+void CopyField(char* field, const char* text);
+
+/* "%02X:%02X:%02X:%02X:%02X:%02X" of six bytes. */
+void FormatMac(const unsigned char* bytes, char (&text)[kMacTextSize]);
+
+/* Whether `text` begins with the first `length` characters of `prefix`,
+ * compared without regard to case. */
+bool StartsWithNoCase(const char* text, const char* prefix, size_t length);
+
+/* The device filter of the DHCP and UDP searches: "FE:FF:FF:FF" over 11
+ * characters or "0A:4D:C2" over 8, without regard to case. */
+bool PassesDeviceFilter(const char* mac);
+
+/* The caller's result array and count. Nothing is ever written at an
+ * index at or beyond the capacity, and the duplicate test reads only the
+ * entries below both the count and the capacity, so a count that the
+ * caller left larger than its array is never followed past the array. */
+class ResultList {
+  public:
+    ResultList(void* entries, DWORD* count, DWORD capacity)
+        : entries_(static_cast<OvSearchEntry*>(entries)), count_(count), capacity_(capacity) {}
+
+    DWORD count() const { return *count_; }
+    bool Full() const { return *count_ >= capacity_; }
+    void Reset() { *count_ = 0; }
+
+    /* An entry below the count whose MAC field equals `mac` over the
+     * length of `mac`, without regard to case. */
+    bool HasMac(const char* mac) const;
+
+    /* Write a field of the entry at index count; only while !Full(). */
+    void WriteAddress(const char* text) { CopyField(entries_[*count_].address, text); }
+    void WriteMac(const char* text) { CopyField(entries_[*count_].mac, text); }
+    void Add() { ++*count_; }
+
+  private:
+    OvSearchEntry* entries_;  // the caller's array
+    DWORD* count_;            // the caller's count
+    DWORD capacity_;          // entries the array holds
+};
+
+/* A socket closed when the object goes out of scope. */
+class ScopedSocket {
+  public:
+    ScopedSocket() = default;
+    explicit ScopedSocket(SOCKET socket) : socket_(socket) {}
+    ~ScopedSocket() { Close(); }
+    ScopedSocket(ScopedSocket&& other) noexcept : socket_(other.socket_) { other.socket_ = INVALID_SOCKET; }
+    ScopedSocket& operator=(ScopedSocket&& other) noexcept;
+    ScopedSocket(const ScopedSocket&) = delete;
+    ScopedSocket& operator=(const ScopedSocket&) = delete;
+
+    SOCKET get() const { return socket_; }
+    bool valid() const { return socket_ != INVALID_SOCKET; }
+    void Close();
+    /* Hands the socket over to the caller, who closes it. */
+    SOCKET Release() {
+        SOCKET socket = socket_;
+        socket_ = INVALID_SOCKET;
+        return socket;
+    }
+
+  private:
+    SOCKET socket_ = INVALID_SOCKET;
+};
+
+/* A zero-filled block of the local heap, freed when the object goes out
+ * of scope; empty when the heap had no room. */
+class LocalBlock {
+  public:
+    explicit LocalBlock(size_t size) : block_(LocalAlloc(LPTR, size)) {}
+    ~LocalBlock() {
+        if (block_ != nullptr)
+            LocalFree(block_);
+    }
+    LocalBlock(const LocalBlock&) = delete;
+    LocalBlock& operator=(const LocalBlock&) = delete;
+
+    template <typename T>
+    T* as() const { return static_cast<T*>(block_); }
+    bool empty() const { return block_ == nullptr; }
+
+  private:
+    HLOCAL block_;
+};
+
+/* 127.0.0.1 in network byte order: the row every search leaves out. */
+bool IsLoopbackRow(const MIB_IPADDRROW& row);
+
+/* Dotted text of an address in network byte order. */
+void FormatAddress(ULONG address, char (&text)[16]);
+
+/* --- discovery_icmp: echo requests and the address echo probe ---------- */
+
+constexpr size_t kBroadcastEchoSize = 45;
+constexpr size_t kProbeEchoSize = 44;
+
+/* The Internet checksum (RFC 1071) of `size` bytes, the 16-bit words
+ * summed as they lie in memory, to be stored the same way. */
+uint16_t InternetChecksum(const unsigned char* data, size_t size);
+
+/* The echo request sent to each interface's broadcast address. */
+void BuildBroadcastEcho(unsigned char (&echo)[kBroadcastEchoSize], DWORD tick);
+
+/* The echo request of one attempt of the address echo probe. */
+void BuildProbeEcho(unsigned char* echo, uint16_t identifier, uint16_t sequence, DWORD tick);
+
+/* Three echo attempts to `address_text` (a dotted address or a host
+ * name); 1 when the device answered, else 0. */
+int ProbeAddress(const char* address_text);
+
+/* --- discovery_window: OvSendSearch ------------------------------------ */
+
+/* What one OvSendSearch run hands to its window: the arguments of the
+ * call, in the order of the call, and the class name of the run. */
+struct SearchJob {
+    OvHandle handle;
+    void* results;
+    DWORD capacity;       // the third argument: entries the array holds
+    DWORD wait_seconds;
+    DWORD spare;          // the fifth argument, kept and not read
+    DWORD* count;
+    const char* prefix;   // "" for the built-in vendor prefixes
+    char* class_name;     // the handle's class_name buffer
+};
+
+int SendSearch(OvHandle handle, void* results, DWORD capacity, DWORD wait_seconds, DWORD spare,
+               DWORD* count, const char* prefix);
+
+/* --- discovery_arp: the ARP scan ---------------------------------------- */
+
+/* Records the neighbours with a wanted MAC prefix that answer the echo
+ * probe. Called when the run's timer fires. */
+void ArpScan(const SearchJob& job);
+
+/* The interface table as the ARP scan sees it; tests replace it to give
+ * an address type that this platform never reports. */
+struct DiscoveryCalls {
+    InterfaceTable (*query_interfaces)();
+};
+extern DiscoveryCalls g_discovery_calls;
+
+/* --- discovery_dhcp: the DHCP-request search ---------------------------- */
+
+int SendSearchDhcp(OvHandle handle, void* results, void* interfaces, DWORD capacity,
+                   DWORD seconds, DWORD multiplier, DWORD* count);
+
+/* --- discovery_udp: search and set on port 19541 ------------------------ */
+
+int SendSearchUdpBroadcast(OvHandle handle, void* results, DWORD capacity, DWORD seconds,
+                           DWORD repeat, DWORD* count, const char* destination);
+int SendSearchUdpUnicast(OvHandle handle, void* results, DWORD capacity, double timeout,
+                         DWORD repeat, DWORD* count, const char* destination);
+int SendSetUdp(int enable, const char* mac, const char* address, const char* address2,
+               const char* destination);
+
+/* Six octets from "XX:XX:XX:XX:XX:XX" (17 characters, hexadecimal digits
+ * of either case, colons between); false for any other text. */
+bool ParseMacText(const char* text, unsigned char (&octets)[6]);
+
+/* --- discovery_window: the search handle -------------------------------- */
+
+OvHandle OpenSearch();
+int CloseSearch(OvHandle handle);
+
+}  // namespace orv
+
+#endif  // ORVCOMMS_DISCOVERY_H

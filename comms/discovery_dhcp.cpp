@@ -1,0 +1,155 @@
+/*
+ * discovery_dhcp.cpp - the DHCP-request search: devices that have no
+ * address yet broadcast DHCP client requests to UDP port 67; listening
+ * there on every interface finds them by their client hardware address.
+ *
+ * One non-blocking socket per interface, polled in turn every 100 ms, so
+ * that the search can also tell on which local network each device was
+ * heard. Only the client hardware address of a request is read; nothing
+ * is ever answered.
+ */
+#include "discovery.h"
+#include "internal.h"
+
+namespace orv {
+
+namespace {
+
+constexpr unsigned short kDhcpServerPort = 67;
+constexpr DWORD kDefaultSeconds = 5;
+constexpr DWORD kDefaultMultiplier = 1;
+constexpr DWORD kPassPauseMs = 100;
+constexpr int kReceiveSize = 2048;
+constexpr size_t kHardwareAddressOffset = 28;  // chaddr of a BOOTP/DHCP message
+
+/* One listening socket per row of the interface table, INVALID_SOCKET
+ * for a row without one; every socket is closed with the table. */
+class ListenerTable {
+  public:
+    explicit ListenerTable(DWORD rows)
+        : sockets_(static_cast<SOCKET*>(LocalAlloc(LPTR, rows * sizeof(SOCKET)))), size_(rows) {
+        for (DWORD i = 0; sockets_ != nullptr && i < size_; ++i)
+            sockets_[i] = INVALID_SOCKET;
+    }
+    ~ListenerTable() {
+        if (sockets_ == nullptr)
+            return;
+        for (DWORD i = 0; i < size_; ++i)
+            Close(i);
+        LocalFree(sockets_);
+    }
+    ListenerTable(const ListenerTable&) = delete;
+    ListenerTable& operator=(const ListenerTable&) = delete;
+
+    bool allocated() const { return sockets_ != nullptr; }
+    SOCKET at(DWORD i) const { return sockets_[i]; }
+    void Keep(DWORD i, ScopedSocket socket) { sockets_[i] = socket.Release(); }
+    void Close(DWORD i) {
+        if (sockets_[i] != INVALID_SOCKET)
+            closesocket(sockets_[i]);
+        sockets_[i] = INVALID_SOCKET;
+    }
+
+  private:
+    SOCKET* sockets_;  // local heap block, `size_` entries
+    DWORD size_;
+};
+
+/* A non-blocking socket on port 67 of the row's address; none for the
+ * loopback row or when the port is taken (a DHCP server here). */
+ScopedSocket OpenListener(const MIB_IPADDRROW& row) {
+    if (IsLoopbackRow(row))
+        return ScopedSocket();
+    ScopedSocket socket(::socket(AF_INET, SOCK_DGRAM, 0));
+    if (!socket.valid())
+        return socket;
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = row.dwAddr;
+    local.sin_port = htons(kDhcpServerPort);
+    if (bind(socket.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+        return ScopedSocket();
+    u_long non_blocking = 1;
+    ioctlsocket(socket.get(), FIONBIO, &non_blocking);
+    return socket;
+}
+
+void WriteInterfaceEntry(OvInterfaceEntry* entry, const MIB_IPADDRROW& row) {
+    char text[16];
+    FormatAddress(row.dwAddr, text);
+    CopyField(entry->address, text);
+    FormatAddress(row.dwMask, text);
+    CopyField(entry->mask, text);
+    FormatAddress(row.dwAddr & row.dwMask, text);
+    CopyField(entry->network, text);
+}
+
+struct Listening {
+    ResultList* list;
+    OvInterfaceEntry* interfaces;  // may be null
+};
+
+void RecordRequest(const unsigned char* request, const MIB_IPADDRROW& row, const Listening& run) {
+    char mac[kMacTextSize];
+    FormatMac(request + kHardwareAddressOffset, mac);
+    if (!PassesDeviceFilter(mac) || run.list->HasMac(mac) || run.list->Full())
+        return;
+    if (run.interfaces != nullptr)
+        WriteInterfaceEntry(&run.interfaces[run.list->count()], row);
+    run.list->WriteMac(mac);
+    run.list->Add();
+}
+
+/* One receive on one row's socket. */
+void PollListener(ListenerTable& listeners, DWORD i, const MIB_IPADDRROW& row, const Listening& run) {
+    unsigned char request[kReceiveSize] = {};
+    int got = recv(listeners.at(i), reinterpret_cast<char*>(request), sizeof request, 0);
+    if (got == SOCKET_ERROR) {
+        int error = WSAGetLastError();
+        // Would block: nothing waiting. Message too long: a datagram
+        // bigger than any request was cut and is dropped; the interface
+        // is still heard. Anything else takes the interface out.
+        if (error != WSAEWOULDBLOCK && error != WSAEMSGSIZE)
+            listeners.Close(i);
+        return;
+    }
+    if (got > 0)
+        RecordRequest(request, row, run);
+}
+
+}  // namespace
+
+int SendSearchDhcp(OvHandle handle, void* results, void* interfaces, DWORD capacity,
+                   DWORD seconds, DWORD multiplier, DWORD* count) {
+    HandleRecord* record = RecordOf(handle);
+    if (record == nullptr || results == nullptr || count == nullptr)
+        return 0;
+    record->wait_seconds = static_cast<int32_t>(seconds == 0 ? kDefaultSeconds : seconds);
+    record->retry_count = static_cast<int32_t>(multiplier == 0 ? kDefaultMultiplier : multiplier);
+
+    InterfaceTable rows = QueryInterfaceTable();
+    if (rows.empty())
+        return 1;
+    ListenerTable listeners(rows.size());
+    if (!listeners.allocated())
+        return 0;
+    for (DWORD i = 0; i < rows.size(); ++i)
+        listeners.Keep(i, OpenListener(rows[i]));
+
+    ResultList list(results, count, capacity);
+    Listening run = {&list, static_cast<OvInterfaceEntry*>(interfaces)};
+    // The product as a 32-bit number, as the handle's fields hold it.
+    uint32_t limit_ms = static_cast<uint32_t>(record->wait_seconds) *
+                        static_cast<uint32_t>(record->retry_count) * 1000u;
+    ULONGLONG start = GetTickCount64();
+    while (GetTickCount64() - start < limit_ms) {
+        for (DWORD i = 0; i < rows.size(); ++i) {
+            if (listeners.at(i) != INVALID_SOCKET)
+                PollListener(listeners, i, rows[i], run);
+        }
+        Sleep(kPassPauseMs);
+    }
+    return 1;
+}
+
+}  // namespace orv

@@ -1,0 +1,116 @@
+// What the discovery tests share: the library loaded through its
+// exports, result arrays that end at an inaccessible page (a search that
+// writes or reads one entry too far crashes the test), and the network
+// rig of tests/rigs/discovery-rig.sh.
+#ifndef ORV_TEST_DISCOVERY_TEST_H
+#define ORV_TEST_DISCOVERY_TEST_H
+
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "ovapi.h"
+
+class Stopwatch {
+  public:
+    Stopwatch() : start_(GetTickCount64()) {}
+    double Seconds() const { return (GetTickCount64() - start_) / 1000.0; }
+
+  private:
+    ULONGLONG start_;
+};
+
+/* An array of `capacity` 96-byte entries whose last byte is followed by
+ * a page that may not be touched. Every byte starts as 'x'. */
+class GuardedEntries {
+  public:
+    explicit GuardedEntries(DWORD capacity);
+    ~GuardedEntries();
+    GuardedEntries(const GuardedEntries&) = delete;
+    GuardedEntries& operator=(const GuardedEntries&) = delete;
+
+    OvSearchEntry* data() { return entries_; }
+    OvSearchEntry& operator[](DWORD i) { return entries_[i]; }
+    DWORD capacity() const { return capacity_; }
+    /* The interface entries of OvSendSearch_DHCPreq2 have the same size. */
+    OvInterfaceEntry* interfaces() { return reinterpret_cast<OvInterfaceEntry*>(entries_); }
+
+  private:
+    void* block_;
+    OvSearchEntry* entries_;
+    DWORD capacity_;
+};
+
+/* A field's text: up to its first zero byte, or all 32 bytes. */
+std::string FieldText(const char (&field)[32]);
+/* Whether every byte of the field is still 'x'. */
+bool Untouched(const char (&field)[32]);
+/* The MAC texts of entries [0, count). */
+std::vector<std::string> Macs(GuardedEntries& entries, DWORD count);
+
+class DiscoveryTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    OvApi api_;
+    OvHandle search_ = OV_INVALID_HANDLE;
+};
+
+/* --- the rig ----------------------------------------------------------- */
+
+constexpr char kRigLibrary[] = "198.18.9.1";     // this side, on the switch
+constexpr char kRigLibrary2[] = "198.18.10.1";   // this side, on the second network
+constexpr char kRigBroadcast[] = "198.18.9.255";
+constexpr char kRigP1[] = "198.18.9.11";
+constexpr char kRigP1Mac[] = "FE:FF:FF:FF:00:01";
+constexpr char kRigP2[] = "198.18.9.12";
+constexpr char kRigP2Mac[] = "0A:4D:C2:12:34:56";
+constexpr char kRigHost[] = "198.18.9.13";       // an ordinary host
+constexpr char kRigHostMac[] = "02:00:00:09:00:13";
+constexpr char kRigP3[] = "198.18.10.2";          // on the second network
+constexpr char kRigP3Mac[] = "0A:4D:C2:00:10:02";
+constexpr char kRigSilentVendor[] = "198.18.9.14";  // vendor MAC, never answers
+constexpr char kRigNobody[] = "198.18.9.99";
+constexpr char kRigJunkMac[] = "FE:FF:FF:FF:00:77";  // inside the long junk datagrams
+
+/* Whether this process runs in the rig's namespace `ns` (its interface
+ * `address` is in the interface table). */
+bool InRig(const char* address);
+
+#define SKIP_OUTSIDE_RIG(address)                                                         \
+    do {                                                                                  \
+        if (!InRig(address))                                                              \
+            GTEST_SKIP() << "discovery rig not up (tests/rigs/discovery-rig.sh, root)";   \
+    } while (0)
+
+/* One statistic of a printer of the rig's simulator ("geta" of "p1"), or
+ * "" when the simulator cannot be asked. */
+std::string RigStat(const std::string& printer, const std::string& key);
+
+/* Starts a Linux program of this machine (Wine runs it natively, in this
+ * namespace) and returns at once: its end cannot be waited for. */
+bool StartUnixCommand(const std::string& command_line);
+
+/* Runs a shell command line (bash) of this machine, in this namespace,
+ * and waits for it; false when it failed or took longer than
+ * `timeout_ms`. */
+bool RunUnixCommand(const std::string& command, DWORD timeout_ms = 5000);
+
+/* Waits up to `timeout_ms` for `done`; whether it became true. */
+template <typename Condition>
+bool WaitUntil(Condition done, DWORD timeout_ms) {
+    ULONGLONG start = GetTickCount64();
+    while (!done()) {
+        if (GetTickCount64() - start > timeout_ms)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+#endif  // ORV_TEST_DISCOVERY_TEST_H

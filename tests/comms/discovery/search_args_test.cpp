@@ -1,0 +1,61 @@
+// The search handle and what every search refuses before it sends or
+// listens: null handles, arrays, counts and destinations.
+#include <cmath>
+#include <functional>
+
+#include "discovery_test.h"
+
+namespace {
+
+using SearchHandle = DiscoveryTest;
+
+TEST_F(SearchHandle, ReadsError0UntilARunCompletes) {
+    EXPECT_EQ(api_.GetError(search_), 0);
+    OvHandle second = api_.OpenSearch();
+    ASSERT_NE(second, OV_INVALID_HANDLE);
+    EXPECT_NE(second, search_);
+    EXPECT_EQ(api_.CloseSearch(second), 1);
+}
+
+TEST_F(SearchHandle, CloseRefusesTheNullAndFailureHandles) {
+    EXPECT_EQ(api_.CloseSearch(0), 0);
+    EXPECT_EQ(api_.CloseSearch(OV_INVALID_HANDLE), 0);
+}
+
+struct Refusal {
+    const char* what;
+    std::function<int(OvApi&, OvHandle, OvSearchEntry*, DWORD*)> call;
+};
+
+// Each search with one bad argument; the others are fine. (The ARP
+// search's null array and count are refused in a namespace without a
+// network, loopback_only_test.cpp: were the refusal broken, the search
+// would broadcast on this machine's networks.)
+const Refusal kRefusals[] = {
+    {"ARP, null handle", [](OvApi& a, OvHandle, OvSearchEntry* r, DWORD* n) { return a.SendSearch(0, r, 4, 0, 0, n, ""); }},
+    {"DHCP, null handle", [](OvApi& a, OvHandle, OvSearchEntry* r, DWORD* n) { return a.SendSearchDhcp(0, r, 1, 1, n); }},
+    {"DHCP, null count", [](OvApi& a, OvHandle h, OvSearchEntry* r, DWORD*) { return a.SendSearchDhcp(h, r, 1, 1, nullptr); }},
+    {"DHCP2, null array", [](OvApi& a, OvHandle h, OvSearchEntry*, DWORD* n) { return a.SendSearchDhcp2(h, nullptr, nullptr, 4, 1, 1, n); }},
+    {"DHCP2, failure handle", [](OvApi& a, OvHandle, OvSearchEntry* r, DWORD* n) { return a.SendSearchDhcp2(OV_INVALID_HANDLE, r, nullptr, 4, 1, 1, n); }},
+    {"broadcast, null handle", [](OvApi& a, OvHandle, OvSearchEntry* r, DWORD* n) { return a.SendSearchUdpBroadcast(0, r, 4, 1, 1, n, "127.0.0.1"); }},
+    {"broadcast, null destination", [](OvApi& a, OvHandle h, OvSearchEntry* r, DWORD* n) { return a.SendSearchUdpBroadcast(h, r, 4, 1, 1, n, nullptr); }},
+    {"broadcast, null count", [](OvApi& a, OvHandle h, OvSearchEntry* r, DWORD*) { return a.SendSearchUdpBroadcast(h, r, 4, 1, 1, nullptr, "127.0.0.1"); }},
+    {"unicast, null handle", [](OvApi& a, OvHandle, OvSearchEntry* r, DWORD* n) { return a.SendSearchUdpUnicast(0, r, 4, 1.0, 1, n, "127.0.0.1"); }},
+    {"unicast, null array", [](OvApi& a, OvHandle h, OvSearchEntry*, DWORD* n) { return a.SendSearchUdpUnicast(h, nullptr, 4, 1.0, 1, n, "127.0.0.1"); }},
+    {"unicast, null destination", [](OvApi& a, OvHandle h, OvSearchEntry* r, DWORD* n) { return a.SendSearchUdpUnicast(h, r, 4, 1.0, 1, n, nullptr); }},
+};
+
+TEST_F(SearchHandle, EverySearchRefusesANullArgumentAtOnceAndTouchesNothing) {
+    for (const Refusal& refusal : kRefusals) {
+        GuardedEntries entries(4);
+        DWORD count = 3;
+        Stopwatch watch;
+        EXPECT_EQ(refusal.call(api_, search_, entries.data(), &count), 0) << refusal.what;
+        EXPECT_LT(watch.Seconds(), 0.5) << refusal.what;
+        EXPECT_EQ(count, 3u) << refusal.what;
+        EXPECT_TRUE(Untouched(entries[0].mac) && Untouched(entries[0].address)) << refusal.what;
+    }
+    EXPECT_EQ(api_.GetError(search_), 0);
+}
+
+}  // namespace
