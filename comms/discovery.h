@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "heap_blocks.h"
 #include "netif.h"
 #include "orvcomms.h"
 
@@ -99,26 +100,6 @@ class ScopedSocket {
 
   private:
     SOCKET socket_ = INVALID_SOCKET;
-};
-
-/* A zero-filled block of the local heap, freed when the object goes out
- * of scope; empty when the heap had no room. */
-class LocalBlock {
-  public:
-    explicit LocalBlock(size_t size) : block_(LocalAlloc(LPTR, size)) {}
-    ~LocalBlock() {
-        if (block_ != nullptr)
-            LocalFree(block_);
-    }
-    LocalBlock(const LocalBlock&) = delete;
-    LocalBlock& operator=(const LocalBlock&) = delete;
-
-    template <typename T>
-    T* as() const { return static_cast<T*>(block_); }
-    bool empty() const { return block_ == nullptr; }
-
-  private:
-    HLOCAL block_;
 };
 
 /* 127.0.0.1 in network byte order: the row every search leaves out. */

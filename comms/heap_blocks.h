@@ -21,6 +21,9 @@ class LocalBlock {
     LocalBlock& operator=(const LocalBlock&) = delete;
 
     void* get() const { return block_; }
+    template <typename T>
+    T* as() const { return static_cast<T*>(block_); }
+    bool empty() const { return block_ == nullptr; }
 
   private:
     HLOCAL block_;
