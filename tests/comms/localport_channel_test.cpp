@@ -184,21 +184,6 @@ TEST_F(LocalChannel, ReceiveThatTimesOutPadsWhatCameWithZerosAndLeavesAnEmptyBuf
     EXPECT_TRUE(trace_.Has("OvRecvPort_USB dwReadTotal = 3"));
 }
 
-TEST_F(LocalChannel, WriteToADeviceThatTakesNothingFailsWithIncomplete) {
-    PipeDevice pipe("lpt2", 1024);
-    HANDLE port = Open(kLpt, pipe);
-    ASSERT_NE(port, INVALID_HANDLE_VALUE);
-    std::string job = Pattern(256 * 1024);
-    ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(api_.WritePort_LPT(port, job.data(), static_cast<DWORD>(job.size()), &count_, 150, &error_), 0);
-    int tries = trace_.Count("OvWritePort_LPT WriteFile Send");
-    EXPECT_TRUE(tries == 1 || tries == 2) << tries;
-    EXPECT_GE(GetTickCount64() - start, 150u * tries);
-    EXPECT_EQ(count_, 0u);
-    EXPECT_EQ(error_, static_cast<DWORD>(ERROR_IO_INCOMPLETE));
-    api_.ClosePort_LPT(port, &error_);
-}
-
 // The parallel time-out is the library's, for every port; its reset and
 // device-ID query name it in their lines (here the pipe refuses both).
 TEST_F(LocalChannel, ParallelTimeOutStartsAt3000AndItsCallsAreTraced) {

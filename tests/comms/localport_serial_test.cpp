@@ -135,12 +135,18 @@ TEST_F(SerialChannel, ReceiveReadsOnlyWhatWaitsAndFits) {
 }
 
 // Every byte that reached the printer counts as written, and none is sent
-// twice. A try whose wait runs out is cancelled with part of the job out;
+// twice. A try whose wait runs out (after the full time-out) is cancelled
+// with part of the job out, and the write fails with ERROR_IO_INCOMPLETE;
 // with a write time-out on the port, a try ends part-way after 200 ms and
 // the next one goes on from the first byte not written.
 TEST_F(SerialChannel, WritesCountEveryByteOutAndSendItOnce) {
     std::string job = Pattern(256 * 1024, 5);
+    ULONGLONG start = GetTickCount64();
     EXPECT_EQ(Write(job, 300), 0);
+    int tries = trace_.Count("OvWritePort_COM WriteFile Send");  // see the receive's tries
+    EXPECT_TRUE(tries == 1 || tries == 2) << tries;
+    EXPECT_GE(GetTickCount64() - start, 300u * tries);
+    EXPECT_EQ(error_, static_cast<DWORD>(ERROR_IO_INCOMPLETE));
     std::string arrived = peer_.Receive(job.size() + 1, 500);
     EXPECT_GT(count_, 0u);
     EXPECT_EQ(arrived.size(), count_);
