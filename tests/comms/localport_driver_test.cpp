@@ -196,10 +196,10 @@ TEST_F(DriverTest, OnlyOffLineAndPowerOffStopParallelTransfers) {
         EXPECT_EQ(pipe_.Receive(3, c.prints ? 500 : 0), c.prints ? "job" : "");
         EXPECT_EQ(g_fake.code, 0x160004u);
     }
-    EXPECT_TRUE(trace_.Has("PrinterCheck_LPT DeviceIoControl Err(PARALLEL_POWER_OFF | PARALLEL_OFF_LINE)"));
-    EXPECT_TRUE(trace_.Has("OvWritePort_LPT PrinterCheck_LPT Error"));
-    EXPECT_TRUE(trace_.Has("PrinterCheck_LPT DeviceIoControl ErrCode = 0x00000001"));
-    EXPECT_TRUE(trace_.Has("PrinterCheck_LPT WaitForSingleObject(0)"));
+    for (const char* line : {"PrinterCheck_LPT DeviceIoControl Err(PARALLEL_POWER_OFF | PARALLEL_OFF_LINE)",
+                             "OvWritePort_LPT PrinterCheck_LPT Error", "PrinterCheck_LPT WaitForSingleObject(0)",
+                             "PrinterCheck_LPT DeviceIoControl ErrCode = 0x00000001"})
+        EXPECT_TRUE(trace_.Has(line)) << line;
 }
 
 // An unplugged parallel printer needs no reset; a parallel reset waits at
@@ -232,9 +232,10 @@ TEST_F(DriverTest, ResetsReportWhatTheDriverAnswers) {
         EXPECT_EQ(g_fake.code, c.family.reset_code);
         EXPECT_EQ(g_fake.input, c.family.reset_input);
     }
-    EXPECT_TRUE(trace_.Has("OvSendCancel_LPT Error ErrorCode : 0x000003e5"));
-    EXPECT_TRUE(trace_.Has("OvSendCancel_LPT Error ErrorCode : 0x0000001f"));
-    EXPECT_TRUE(trace_.Has("OvSendCancel_USB Error ErrorCode : 0x00000016"));
+    for (const char* line : {"OvSendCancel_LPT Error ErrorCode : 0x000003e5",
+                             "OvSendCancel_LPT Error ErrorCode : 0x0000001f",
+                             "OvSendCancel_USB Error ErrorCode : 0x00000016"})
+        EXPECT_TRUE(trace_.Has(line)) << line;
 }
 
 // The driver is asked for 255 bytes; the caller's buffer gets the ID's
@@ -269,7 +270,8 @@ TEST_F(DriverTest, DeviceIdFillsAtMostTheBuffer) {
         if (c.error != kUnset) {
             EXPECT_EQ(error_, c.error);
         }
-        EXPECT_EQ(buffer, id.substr(0, c.count) + std::string(c.size - c.count, '\0') + std::string(520 - c.size, kFill));
+        const std::string zeros(c.size - c.count, '\0');
+        EXPECT_EQ(buffer, id.substr(0, c.count) + zeros + std::string(520 - c.size, kFill));
         EXPECT_EQ(g_fake.code, c.family.id_code);
         EXPECT_EQ(g_fake.output_size, 255u);
     }
@@ -348,12 +350,11 @@ TEST_F(UsbList, PathsGiveVendorProductSerialAndThePortNumberFromTheRegistry) {
     // Nothing beyond the counted entries is written.
     const std::string untouched(2 * sizeof(UsbPrinterEntry), '\xCC');
     EXPECT_EQ(std::string(reinterpret_cast<char*>(&entries[2]), untouched.size()), untouched);
-    EXPECT_TRUE(trace_.Has("OvSendSearch_USB [vid_] = 04b8 Success"));
-    EXPECT_TRUE(trace_.Has("OvSendSearch_USB [GET RegQueryValueEx Value] Error"));
-    EXPECT_TRUE(trace_.Has("OvSendSearch_USB 04b8/0005/(L1234567)"));
-    EXPECT_TRUE(trace_.Has("OvSendSearch_USB SearchCnt = 2 Success"));
-    EXPECT_TRUE(trace_.Has("OvSendSearch_USB DevicePath Error(Length)"));
-    EXPECT_TRUE(trace_.Has("OvSendSearch_USB 5555/6666/()"));
+    for (const char* line : {"OvSendSearch_USB [vid_] = 04b8 Success", "OvSendSearch_USB 04b8/0005/(L1234567)",
+                             "OvSendSearch_USB [GET RegQueryValueEx Value] Error",
+                             "OvSendSearch_USB SearchCnt = 2 Success", "OvSendSearch_USB DevicePath Error(Length)",
+                             "OvSendSearch_USB 5555/6666/()"})
+        EXPECT_TRUE(trace_.Has(line)) << line;
 }
 
 TEST_F(UsbList, UnreadableInterfacesAndKeysAreSkippedAndNullPointersAreRefused) {
