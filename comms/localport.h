@@ -92,6 +92,11 @@ inline bool IsBadPortHandle(HANDLE port) {
     return port == nullptr || port == INVALID_HANDLE_VALUE;
 }
 
+/* A call refused for its arguments: writes "NAME Parameter Error", sets
+ * the count (if any) to 0 and the error to ERROR_INVALID_PARAMETER, each
+ * only where the caller gave a pointer. */
+void RefuseArguments(const char* function, DWORD* count, DWORD* error);
+
 /* One overlapped operation on a device handle, with an event of its own
  * (manual reset, not signalled, unnamed). The control block and the
  * buffers of a request that went pending must stay valid until the
@@ -168,10 +173,11 @@ int ReceiveTransfer(const TransferMember& member, HANDLE port, void* buffer, DWO
 int WriteTransfer(const TransferMember& member, HANDLE port, const void* data, DWORD size,
                   DWORD* written, DWORD timeout_ms, DWORD* error);
 
-/* Copies a device ID answer (in a zero-filled kDeviceIdSize buffer) into
- * the caller's buffer, which the caller zeroed before the request, and
- * writes the ID's log lines. Returns the bytes placed in the buffer; sets
- * *error to ERROR_MORE_DATA when the ID had to be cut to the buffer. */
+/* Copies a device ID answer (in a zero-filled kDeviceIdSize buffer; the
+ * driver's count is taken as at most kDeviceIdRequest) into the caller's
+ * buffer, which the caller zeroed before the request, and writes the ID's
+ * log lines. Returns the bytes placed in the buffer; sets *error to
+ * ERROR_MORE_DATA when the ID had to be cut to the buffer. */
 DWORD DeliverDeviceId(const unsigned char* answer, DWORD answer_bytes, void* buffer, DWORD size,
                       DWORD* error);
 

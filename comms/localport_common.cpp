@@ -137,14 +137,20 @@ BOOL OverlappedOp::CloseEvent() {
     return closed;
 }
 
+void RefuseArguments(const char* function, DWORD* count, DWORD* error) {
+    LogLine(kLogStamped, "%s Parameter Error\n", function);
+    if (count != nullptr)
+        *count = 0;
+    if (error != nullptr)
+        *error = ERROR_INVALID_PARAMETER;
+}
+
 /* --- open and close ---------------------------------------------------- */
 
 HANDLE OpenLocalPort(const char* function, const char* keyword, const char* name, DWORD* error) {
     TracedCall call(function);
     if (name == nullptr || error == nullptr) {
-        LogLine(kLogStamped, "%s Parameter Error\n", function);
-        if (error != nullptr)
-            *error = ERROR_INVALID_PARAMETER;
+        RefuseArguments(function, nullptr, error);
         return INVALID_HANDLE_VALUE;
     }
     if (!NameHasKeyword(name, keyword)) {
@@ -164,9 +170,7 @@ HANDLE OpenLocalPort(const char* function, const char* keyword, const char* name
 int CloseLocalPort(const char* function, HANDLE port, DWORD* error) {
     TracedCall call(function);
     if (IsBadPortHandle(port) || error == nullptr) {
-        LogLine(kLogStamped, "%s Parameter Error\n", function);
-        if (error != nullptr)
-            *error = ERROR_INVALID_PARAMETER;
+        RefuseArguments(function, nullptr, error);
         return 0;
     }
     BOOL closed = CloseHandle(port);
@@ -185,6 +189,8 @@ int CloseLocalPort(const char* function, HANDLE port, DWORD* error) {
 DWORD DeliverDeviceId(const unsigned char* answer, DWORD answer_bytes, void* buffer, DWORD size,
                       DWORD* error) {
     LogLine(kLogStamped, "Device_ID Get\n");
+    if (answer_bytes > kDeviceIdRequest)
+        answer_bytes = kDeviceIdRequest;
     if (answer_bytes == 0) {
         LogLine(kLogStamped, "GetDeviceID = [NOT DATA]\n");
         return 0;

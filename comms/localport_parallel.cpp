@@ -46,17 +46,16 @@ struct ParallelRequest {
 };
 
 /* One device request with the operation's event made: start it, wait up
- * to LptTimeOut if it went pending, then close the event. *error and
- * *request_error receive the last error right after DeviceIoControl. */
+ * to LptTimeOut if it went pending, then close the event. *error receives
+ * the last error right after DeviceIoControl. */
 RequestOutcome RunParallelRequest(HANDLE port, OverlappedOp& op, const ParallelRequest& request,
-                                  DWORD* error, DWORD* request_error, DWORD* bytes) {
+                                  DWORD* error, DWORD* bytes) {
     *bytes = 0;
     BOOL done = g_localport_calls.device_io_control(port, request.code, request.input,
                                                     request.input_size, request.output,
                                                     request.output_size, bytes, op.control());
     DWORD start_error = GetLastError();
     *error = start_error;
-    *request_error = start_error;
     op.Started(done, start_error);
     if (!done && start_error == ERROR_IO_PENDING) {
         DWORD timeout = LptTimeOut;
@@ -75,33 +74,6 @@ RequestOutcome RunParallelRequest(HANDLE port, OverlappedOp& op, const ParallelR
     return done ? RequestOutcome::kSucceeded : RequestOutcome::kFailed;
 }
 
-/* The check's request and verdict, between its framing lines. */
-int CheckParallelStatus(HANDLE port, DWORD* error) {
-    OverlappedOp op(port);
-    if (!op.MakeEvent()) {
-        *error = GetLastError();
-        LogLine(kLogStamped, "PrinterCheck_LPT CreateEvent Fail ErrCode = 0x%08x\n",
-                static_cast<unsigned>(*error));
-        return 0;
-    }
-    unsigned char status = 0;
-    DWORD request_error = 0, bytes = 0;
-    ParallelRequest query = {"PrinterCheck_LPT", kIoctlParQueryInformation, nullptr, 0, &status, 1};
-    if (RunParallelRequest(port, op, query, error, &request_error, &bytes) !=
-        RequestOutcome::kSucceeded) {
-        LogLine(kLogStamped, "PrinterCheck_LPT DeviceIoControl ErrCode = 0x%08x\n",
-                static_cast<unsigned>(GetLastError()));
-        return 1;
-    }
-    if (status & (kParallelOffLine | kParallelPowerOff)) {
-        LogLine(kLogStamped,
-                "PrinterCheck_LPT DeviceIoControl Err(PARALLEL_POWER_OFF | PARALLEL_OFF_LINE)\n");
-        return 0;
-    }
-    LogLine(kLogStamped, "PrinterCheck_LPT Success\n");
-    return 1;
-}
-
 CheckOutcome CheckPrinter(HANDLE port, DWORD* error, TransferState*) {
     return PrinterCheck_LPT(port, error) == 1 ? CheckOutcome::kPassed : CheckOutcome::kFailed;
 }
@@ -114,12 +86,30 @@ const TransferMember kWriteLpt = {"OvWritePort_LPT", CheckPrinter, "PrinterCheck
 }  // namespace
 
 int PrinterCheck_LPT(HANDLE port, DWORD* error) {
-    LogLine(kLogStamped, ">>>>>>>>>>>>>>>>>\n");
-    LogLine(kLogStamped, "PrinterCheck_LPT Start\n");
-    int usable = CheckParallelStatus(port, error);
-    LogLine(kLogStamped, "PrinterCheck_LPT End\n");
-    LogLine(kLogStamped, "<<<<<<<<<<<<<<<<<\n");
-    return usable;
+    TracedCall call("PrinterCheck_LPT");
+    OverlappedOp op(port);
+    if (!op.MakeEvent()) {
+        *error = GetLastError();
+        LogLine(kLogStamped, "PrinterCheck_LPT CreateEvent Fail ErrCode = 0x%08x\n",
+                static_cast<unsigned>(*error));
+        return 0;
+    }
+    unsigned char status = 0;
+    DWORD bytes = 0;
+    ParallelRequest query = {"PrinterCheck_LPT", kIoctlParQueryInformation, nullptr, 0, &status, 1};
+    if (RunParallelRequest(port, op, query, error, &bytes) !=
+        RequestOutcome::kSucceeded) {
+        LogLine(kLogStamped, "PrinterCheck_LPT DeviceIoControl ErrCode = 0x%08x\n",
+                static_cast<unsigned>(GetLastError()));
+        return 1;
+    }
+    if (status & (kParallelOffLine | kParallelPowerOff)) {
+        LogLine(kLogStamped,
+                "PrinterCheck_LPT DeviceIoControl Err(PARALLEL_POWER_OFF | PARALLEL_OFF_LINE)\n");
+        return 0;
+    }
+    LogLine(kLogStamped, "PrinterCheck_LPT Success\n");
+    return 1;
 }
 
 HANDLE OpenPortLpt(const char* name, DWORD* error) {
@@ -143,9 +133,7 @@ int WritePortLpt(HANDLE port, const void* data, DWORD size, DWORD* written, DWOR
 int SendCancelLpt(HANDLE port, DWORD* error) {
     TracedCall call("OvSendCancel_LPT");
     if (IsBadPortHandle(port) || error == nullptr) {
-        LogLine(kLogStamped, "OvSendCancel_LPT Parameter Error\n");
-        if (error != nullptr)
-            *error = ERROR_INVALID_PARAMETER;
+        RefuseArguments("OvSendCancel_LPT", nullptr, error);
         return 0;
     }
     LogLine(kLogStamped, "OvSendCancel_LPT DeviceIoControl PARALLEL_INIT Send\n");
@@ -158,20 +146,19 @@ int SendCancelLpt(HANDLE port, DWORD* error) {
     }
     LogLine(kLogStamped, "OvSendCancel_LPT タイムアウト (%dms): \n", static_cast<int>(LptTimeOut.load()));
     unsigned char init = kParallelInit;
-    DWORD request_error = 0, bytes = 0;
+    DWORD bytes = 0;
     ParallelRequest reset = {"OvSendCancel_LPT", kIoctlParSetInformation, &init, 1, nullptr, 0};
-    RequestOutcome outcome = RunParallelRequest(port, op, reset, error, &request_error, &bytes);
+    RequestOutcome outcome = RunParallelRequest(port, op, reset, error, &bytes);
     if (outcome == RequestOutcome::kSucceeded) {
         LogLine(kLogStamped, "OvSendCancel_LPT Success\n");
         return 1;
     }
     // An unplugged printer needs no reset.
-    if (outcome == RequestOutcome::kFailed && request_error == ERROR_DEVICE_NOT_CONNECTED) {
+    if (outcome == RequestOutcome::kFailed && *error == ERROR_DEVICE_NOT_CONNECTED) {
         *error = ERROR_SUCCESS;
         return 1;
     }
-    LogLine(kLogStamped, "OvSendCancel_LPT Error ErrorCode : 0x%08x\n",
-            static_cast<unsigned>(request_error));
+    LogLine(kLogStamped, "OvSendCancel_LPT Error ErrorCode : 0x%08x\n", static_cast<unsigned>(*error));
     return 0;
 }
 
@@ -179,11 +166,7 @@ int GetDeviceIdLpt(HANDLE port, void* buffer, DWORD size, DWORD* length, DWORD* 
     TracedCall call("OvGetDeviceID_LPT");
     if (IsBadPortHandle(port) || buffer == nullptr || length == nullptr || error == nullptr ||
         size == 0) {
-        if (length != nullptr)
-            *length = 0;
-        if (error != nullptr)
-            *error = ERROR_INVALID_PARAMETER;
-        LogLine(kLogStamped, "OvGetDeviceID_LPT Parameter Error\n");
+        RefuseArguments("OvGetDeviceID_LPT", length, error);
         return 0;
     }
     LogLine(kLogStamped, "OvGetDeviceID_LPT DeviceIoControl Send\n");
@@ -195,19 +178,15 @@ int GetDeviceIdLpt(HANDLE port, void* buffer, DWORD size, DWORD* length, DWORD* 
         return 0;
     }
     LogLine(kLogStamped, "OvGetDeviceID_LPT タイムアウト (%dms): \n", static_cast<int>(LptTimeOut.load()));
-    unsigned char answer[kDeviceIdSize];
-    memset(answer, 0, sizeof answer);
-    DWORD request_error = 0, bytes = 0;
+    unsigned char answer[kDeviceIdSize] = {};
+    DWORD bytes = 0;
     ParallelRequest query = {"OvGetDeviceID_LPT", kIoctlParQueryDeviceId, nullptr, 0, answer,
                              kDeviceIdRequest};
-    if (RunParallelRequest(port, op, query, error, &request_error, &bytes) !=
-        RequestOutcome::kSucceeded) {
+    if (RunParallelRequest(port, op, query, error, &bytes) != RequestOutcome::kSucceeded) {
         LogLine(kLogStamped, "OvGetDeviceID_LPT GetOverlappedResult ErrorCode : 0x%08x\n",
-                static_cast<unsigned>(request_error));
+                static_cast<unsigned>(*error));
         return 0;
     }
-    if (bytes > kDeviceIdRequest)
-        bytes = kDeviceIdRequest;
     *length = DeliverDeviceId(answer, bytes, buffer, size, error);
     LogLine(kLogStamped, "OvGetDeviceID_LPT DeviceID Success\n");
     return 1;
@@ -215,9 +194,7 @@ int GetDeviceIdLpt(HANDLE port, void* buffer, DWORD size, DWORD* length, DWORD* 
 
 int GetTimeOutLpt(DWORD* timeout_ms, DWORD* error) {
     if (timeout_ms == nullptr) {
-        LogLine(kLogStamped, "OvGetTimeOut_LPT Parameter Error\n");
-        if (error != nullptr)
-            *error = ERROR_INVALID_PARAMETER;
+        RefuseArguments("OvGetTimeOut_LPT", nullptr, error);
         return 0;
     }
     DWORD value = LptTimeOut;

@@ -57,27 +57,22 @@ const TransferMember kWriteCom = {"OvWritePort_COM", CheckPrinterReady, "Printer
 /* Polls until transmission is no longer held for DSR; true when it is
  * free. Each successful query's error mask is kept in *comm_errors. */
 bool PrinterCheck_COM(HANDLE port, DWORD* comm_errors) {
-    LogLine(kLogStamped, ">>>>>>>>>>>>>>>>>\n");
-    LogLine(kLogStamped, "PrinterCheck_COM Start\n");
-    bool ready = false;
+    TracedCall call("PrinterCheck_COM");
     for (int poll = 0; poll < kDsrPolls; ++poll) {
         DWORD errors = 0;
         COMSTAT status = {};
         if (!g_localport_calls.clear_comm_error(port, &errors, &status)) {
             LogLine(kLogStamped, "PrinterCheck_COM Err(DSR)\n");
-            break;
+            return false;
         }
         *comm_errors = errors;
         if (!status.fDsrHold) {
             LogLine(kLogStamped, "PrinterCheck_COM Success\n");
-            ready = true;
-            break;
+            return true;
         }
         Pause(kDsrPollPauseMs);
     }
-    LogLine(kLogStamped, "PrinterCheck_COM End\n");
-    LogLine(kLogStamped, "<<<<<<<<<<<<<<<<<\n");
-    return ready;
+    return false;
 }
 
 HANDLE OpenPortCom(const char* name, DWORD* error) {
@@ -101,9 +96,7 @@ int WritePortCom(HANDLE port, const void* data, DWORD size, DWORD* written, DWOR
 int GetComConf(HANDLE port, DCB* settings, DWORD* error) {
     TracedCall call("OvGetComConf");
     if (IsBadPortHandle(port) || settings == nullptr || error == nullptr) {
-        LogLine(kLogStamped, "OvGetComConf Parameter Error\n");
-        if (error != nullptr)
-            *error = ERROR_INVALID_PARAMETER;
+        RefuseArguments("OvGetComConf", nullptr, error);
         return 0;
     }
     LogLine(kLogStamped, "OvGetComConf GetCommState Send\n");

@@ -177,21 +177,13 @@ bool TransferArgumentsBad(HANDLE port, const void* buffer, DWORD size, DWORD* co
            size == 0;
 }
 
-void RefuseTransfer(const TransferMember& member, DWORD* count, DWORD* error) {
-    if (count != nullptr)
-        *count = 0;
-    LogLine(kLogStamped, "%s Parameter Error\n", member.name);
-    if (error != nullptr)
-        *error = ERROR_INVALID_PARAMETER;
-}
-
 }  // namespace
 
 int ReceiveTransfer(const TransferMember& member, HANDLE port, void* buffer, DWORD size,
                     DWORD* received, DWORD timeout_ms, DWORD* error) {
     TracedCall call(member.name);
     if (TransferArgumentsBad(port, buffer, size, received, error)) {
-        RefuseTransfer(member, received, error);
+        RefuseArguments(member.name, received, error);
         return 0;
     }
     unsigned char staging[kStagingSize];
@@ -235,7 +227,7 @@ int WriteTransfer(const TransferMember& member, HANDLE port, const void* data, D
                   DWORD* written, DWORD timeout_ms, DWORD* error) {
     TracedCall call(member.name);
     if (TransferArgumentsBad(port, data, size, written, error)) {
-        RefuseTransfer(member, written, error);
+        RefuseArguments(member.name, written, error);
         return 0;
     }
     *written = 0;

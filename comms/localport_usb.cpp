@@ -76,9 +76,7 @@ int WritePortUsb(HANDLE port, const void* data, DWORD size, DWORD* written, DWOR
 int SendCancelUsb(HANDLE port, DWORD* error) {
     TracedCall call("OvSendCancel_USB");
     if (IsBadPortHandle(port) || error == nullptr) {
-        LogLine(kLogStamped, "OvSendCancel_USB Parameter Error\n");
-        if (error != nullptr)
-            *error = ERROR_INVALID_PARAMETER;
+        RefuseArguments("OvSendCancel_USB", nullptr, error);
         return 0;
     }
     LogLine(kLogStamped, "OvSendCancel_USB DeviceIoControl SOFT_RESET Send\n");
@@ -96,18 +94,13 @@ int GetDeviceIdUsb(HANDLE port, void* buffer, DWORD size, DWORD* length, DWORD* 
     TracedCall call("OvGetDeviceID_USB");
     if (IsBadPortHandle(port) || buffer == nullptr || length == nullptr || error == nullptr ||
         size == 0) {
-        if (length != nullptr)
-            *length = 0;
-        if (error != nullptr)
-            *error = ERROR_INVALID_PARAMETER;
-        LogLine(kLogStamped, "OvGetDeviceID_USB Parameter Error\n");
+        RefuseArguments("OvGetDeviceID_USB", length, error);
         return 0;
     }
     *length = 0;
     memset(buffer, 0, size);
     LogLine(kLogStamped, "OvGetDeviceID_USB DeviceIoControl Send\n");
-    unsigned char answer[kDeviceIdSize];
-    memset(answer, 0, sizeof answer);
+    unsigned char answer[kDeviceIdSize] = {};
     DWORD bytes = 0;
     BOOL done = RunUsbRequest(port, kIoctlUsbPrintGet1284Id, answer, kDeviceIdRequest, &bytes, error);
     if (!done) {
@@ -115,8 +108,6 @@ int GetDeviceIdUsb(HANDLE port, void* buffer, DWORD size, DWORD* length, DWORD* 
                 static_cast<unsigned>(*error));
         return 0;
     }
-    if (bytes > kDeviceIdRequest)
-        bytes = kDeviceIdRequest;
     // The driver's first length byte is not handed on: callers see 0.
     if (bytes > 0)
         answer[0] = 0;

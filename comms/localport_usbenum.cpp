@@ -234,11 +234,7 @@ int SendSearchUsb(UsbPrinterEntry* entries, DWORD* count, DWORD* error) {
     else
         LogLine(kLogStamped, "OvSendSearch_USB SEARCH MODE\n");
     if (count == nullptr || error == nullptr) {
-        LogLine(kLogStamped, "OvSendSearch_USB Parameter Error\n");
-        if (count != nullptr)
-            *count = 0;
-        if (error != nullptr)
-            *error = ERROR_INVALID_PARAMETER;
+        RefuseArguments("OvSendSearch_USB", count, error);
         return 0;
     }
     *count = 0;

@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,17 +18,12 @@
 
 namespace {
 
-using Open = decltype(&OvOpenPort_COM);
-using Close = decltype(&OvClosePort_COM);
-using Recv = decltype(&OvRecvPort_COM);
-using Write = decltype(&OvWritePort_COM);
-
 struct Family {
     const char* name;
-    Open OvApi::*open;
-    Close OvApi::*close;
-    Recv OvApi::*recv;
-    Write OvApi::*write;
+    decltype(&OvOpenPort_COM) OvApi::*open;
+    decltype(&OvClosePort_COM) OvApi::*close;
+    decltype(&OvRecvPort_COM) OvApi::*recv;
+    decltype(&OvWritePort_COM) OvApi::*write;
 };
 
 const Family kFamilies[] = {
@@ -36,15 +31,12 @@ const Family kFamilies[] = {
     {"LPT", &OvApi::OpenPort_LPT, &OvApi::ClosePort_LPT, &OvApi::RecvPort_LPT, &OvApi::WritePort_LPT},
     {"USB", &OvApi::OpenPort_USB, &OvApi::ClosePort_USB, &OvApi::RecvPort_USB, &OvApi::WritePort_USB},
 };
+const Family& kCom = kFamilies[0];
 const Family& kLpt = kFamilies[1];
 const Family& kUsb = kFamilies[2];
 
 constexpr DWORD kUnset = 0xDEADBEEF;
 constexpr char kFill = '\xEE';
-
-ULONGLONG ElapsedSince(ULONGLONG start) {
-    return GetTickCount64() - start;
-}
 
 class LocalChannel : public ::testing::Test {
   protected:
@@ -52,22 +44,15 @@ class LocalChannel : public ::testing::Test {
         ASSERT_TRUE(api_.Load());
         ASSERT_TRUE(trace_.ok());
     }
-
     /* Opens the pipe through the family's open; the handle or -1. */
-    HANDLE OpenPipe(const Family& family, const PipeDevice& pipe) {
-        DWORD error = kUnset;
-        return (api_.*family.open)(pipe.name().c_str(), &error);
-    }
-
-    int Count(const std::string& line) {
-        int n = 0;
-        for (const std::string& l : trace_.Lines())
-            n += l == line;
-        return n;
+    HANDLE Open(const Family& family, const PipeDevice& pipe) {
+        return (api_.*family.open)(pipe.name().c_str(), &error_);
     }
 
     OvApi api_;
     TraceFile trace_;
+    DWORD count_ = kUnset;
+    DWORD error_ = kUnset;
 };
 
 std::string PipeName(size_t length, const std::string& tail) {
@@ -82,35 +67,28 @@ TEST_F(LocalChannel, OpenLooksForItsKeywordInAnUpperCaseCopyOfAtMost255Character
         bool refused;  // 87 without an open; otherwise the platform's answer
     };
     const Case cases[] = {
-        {kFamilies[0], "PRN", true},
-        {kFamilies[0], "\\\\.\\pipe\\orv-absent-com9", false},
+        {kCom, "PRN", true},
+        {kCom, "\\\\.\\pipe\\orv-absent-com9", false},
         {kLpt, "COM1", true},
         {kLpt, "\\\\.\\pipe\\orv-absent-Lpt1", false},
         {kUsb, "USB001", true},
         {kUsb, "\\\\.\\pipe\\orv-absent#vid_04b8&pid_0005", false},
-        {kFamilies[0], PipeName(255, "COM"), false},
-        {kFamilies[0], PipeName(256, "COM"), true},
-        {kFamilies[0], PipeName(10000, "COM"), true},
+        {kCom, PipeName(255, "COM"), false},
+        {kCom, PipeName(256, "COM"), true},
+        {kCom, PipeName(10000, "COM"), true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.family.name) + " " + c.name.substr(0, 40) + " length " +
-                     std::to_string(c.name.size()));
+        SCOPED_TRACE(c.name.substr(0, 40) + " length " + std::to_string(c.name.size()));
         trace_.Clear();
-        DWORD error = kUnset;
-        EXPECT_EQ((api_.*c.family.open)(c.name.c_str(), &error), INVALID_HANDLE_VALUE);
-        std::string failed_open = std::string("OvOpenPort_") + c.family.name + " Error(INVALID_HANDLE_VALUE)";
-        if (c.refused) {
-            EXPECT_EQ(error, 87u);
-            EXPECT_FALSE(trace_.Has(failed_open));
-        } else {
-            EXPECT_NE(error, 87u);
-            EXPECT_NE(error, 0u);
-            EXPECT_TRUE(trace_.Has(failed_open));
-        }
+        error_ = kUnset;
+        EXPECT_EQ((api_.*c.family.open)(c.name.c_str(), &error_), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(error_ == 87u, c.refused) << error_;
+        EXPECT_NE(error_, 0u);
+        EXPECT_EQ(trace_.Has(std::string("OvOpenPort_") + c.family.name + " Error(INVALID_HANDLE_VALUE)"),
+                  !c.refused);
     }
-    DWORD error = kUnset;
-    EXPECT_EQ(api_.OpenPort_COM(nullptr, &error), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(error, 87u);
+    EXPECT_EQ(api_.OpenPort_COM(nullptr, &error_), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(error_, 87u);
     EXPECT_TRUE(trace_.Has("OvOpenPort_COM Parameter Error"));
     EXPECT_EQ(api_.OpenPort_LPT("LPT1", nullptr), INVALID_HANDLE_VALUE);
 }
@@ -141,7 +119,7 @@ TEST_F(LocalChannel, EveryFunctionRefusesNullAndInvalidHandlesAndNullPointers) {
         expect_refused("usb id", [&] { return api_.GetDeviceID_USB(bad, buffer, 64, &count, &error); });
     }
     PipeDevice pipe("usb#vid_04b8&pid_0005#1");
-    HANDLE port = OpenPipe(kUsb, pipe);
+    HANDLE port = Open(kUsb, pipe);
     ASSERT_NE(port, INVALID_HANDLE_VALUE);
     expect_refused("recv null buffer", [&] { return api_.RecvPort_USB(port, nullptr, 8, &count, 10, &error); });
     expect_refused("recv size 0", [&] { return api_.RecvPort_USB(port, buffer, 0, &count, 10, &error); });
@@ -152,6 +130,7 @@ TEST_F(LocalChannel, EveryFunctionRefusesNullAndInvalidHandlesAndNullPointers) {
     expect_refused("recv null count", [&] { return api_.RecvPort_USB(port, buffer, 8, nullptr, 10, &error); });
     expect_refused("write null count", [&] { return api_.WritePort_USB(port, "x", 1, nullptr, 10, &error); });
     expect_refused("id null count", [&] { return api_.GetDeviceID_USB(port, buffer, 64, nullptr, &error); });
+    expect_refused("list null count", [&] { return api_.SendSearch_USB(nullptr, nullptr, &error); });
     // A null error pointer: nothing to report into, but no crash either.
     EXPECT_EQ(api_.RecvPort_USB(port, buffer, 8, &count, 10, nullptr), 0);
     EXPECT_EQ(api_.WritePort_USB(port, "x", 1, &count, 10, nullptr), 0);
@@ -160,110 +139,82 @@ TEST_F(LocalChannel, EveryFunctionRefusesNullAndInvalidHandlesAndNullPointers) {
     EXPECT_EQ(error, 0u);
 }
 
-TEST_F(LocalChannel, UsbWriteDeliversAndReceiveOfThreeOfEightBytesPadsWithZeros) {
-    PipeDevice pipe("usb#vid_04b8&pid_0005#SN1#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}");
-    HANDLE port = OpenPipe(kUsb, pipe);
-    ASSERT_NE(port, INVALID_HANDLE_VALUE);
-    DWORD count = kUnset, error = kUnset;
-    EXPECT_EQ(api_.WritePort_USB(port, "hello", 5, &count, 1000, &error), 1);
-    EXPECT_EQ(count, 5u);
-    EXPECT_EQ(pipe.Receive(5, 1000), "hello");
-
-    ASSERT_TRUE(pipe.Send("ABC"));
-    char buffer[16];
-    memset(buffer, kFill, sizeof buffer);
-    EXPECT_EQ(api_.RecvPort_USB(port, buffer, 8, &count, 200, &error), 0);
-    EXPECT_EQ(count, 3u);
-    EXPECT_EQ(error, static_cast<DWORD>(WAIT_TIMEOUT));
-    EXPECT_EQ(std::string(buffer, 8), std::string("ABC\0\0\0\0\0", 8));
-    EXPECT_EQ(std::string(buffer + 8, 8), std::string(8, kFill));
+// A receive that gets less than it asked for ends with WAIT_TIMEOUT after
+// one or two tries: after a try whose wait ran out, the 50 ms pause ends
+// about 20 ms before the deadline (time-out + 70 ms), so a second try
+// follows unless the tick count's 16 ms steps eat that margin.
+TEST_F(LocalChannel, ReceiveThatTimesOutPadsWhatCameWithZerosAndLeavesAnEmptyBufferAlone) {
+    struct Case {
+        const Family& family;
+        const char* pipe;
+        std::string sent;
+        std::string placed;  // the first 8 bytes of the buffer after the receive
+    };
+    const Case cases[] = {
+        {kLpt, "LPT1", "", std::string(8, kFill)},
+        {kUsb, "usb#vid_04b8&pid_0005#SN1", "ABC", std::string("ABC\0\0\0\0\0", 8)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.family.name);
+        trace_.Clear();
+        PipeDevice pipe(c.pipe);
+        HANDLE port = Open(c.family, pipe);
+        ASSERT_NE(port, INVALID_HANDLE_VALUE);
+        ASSERT_TRUE(c.sent.empty() || pipe.Send(c.sent));
+        std::string buffer(16, kFill);
+        ULONGLONG start = GetTickCount64();
+        EXPECT_EQ((api_.*c.family.recv)(port, &buffer[0], 8, &count_, 150, &error_), 0);
+        ULONGLONG elapsed = GetTickCount64() - start;
+        EXPECT_EQ(count_, c.sent.size());
+        EXPECT_EQ(error_, static_cast<DWORD>(WAIT_TIMEOUT));
+        EXPECT_EQ(buffer, c.placed + std::string(8, kFill));
+        const std::string recv = std::string("OvRecvPort_") + c.family.name;
+        int timeouts = trace_.Count(recv + " WaitForSingleObject WAIT_TIMEOUT");
+        EXPECT_TRUE(timeouts == 1 || timeouts == 2) << timeouts;
+        EXPECT_GE(elapsed, 150u * timeouts);
+        EXPECT_LT(elapsed, 3000u);
+        EXPECT_TRUE(trace_.Has(recv + " WAIT_TIMEOUT Result"));
+        // Every try but one that found bytes at once waited; every parallel
+        // try ran the check first, whose refused query let it go ahead.
+        int tries = trace_.Count(recv + " ReadFile Send");
+        EXPECT_EQ(tries, timeouts + (c.sent.empty() ? 0 : 1));
+        EXPECT_EQ(trace_.Count("PrinterCheck_LPT Start"), &c.family == &kLpt ? tries : 0);
+        (api_.*c.family.close)(port, &error_);
+    }
     EXPECT_TRUE(trace_.Has("OvRecvPort_USB dwReadTotal = 3"));
-    api_.ClosePort_USB(port, &error);
 }
 
-// After a try whose wait ran out, the 50 ms pause ends about 20 ms before
-// the deadline (time-out + 70 ms), so a second try follows unless the
-// tick count's 16 ms steps eat that margin: one or two tries.
-TEST_F(LocalChannel, ReceiveThatGetsNothingLeavesTheBufferAndWaitsOneOrTwoTimeOuts) {
-    PipeDevice pipe("LPT1");
-    HANDLE port = OpenPipe(kLpt, pipe);
-    ASSERT_NE(port, INVALID_HANDLE_VALUE);
-    char buffer[8];
-    memset(buffer, kFill, sizeof buffer);
-    DWORD count = kUnset, error = kUnset;
-    ULONGLONG start = GetTickCount64();
-    api_.RecvPort_LPT(port, buffer, sizeof buffer, &count, 150, &error);
-    ULONGLONG elapsed = ElapsedSince(start);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(error, static_cast<DWORD>(WAIT_TIMEOUT));
-    EXPECT_EQ(std::string(buffer, 8), std::string(8, kFill));
-    int tries = Count("OvRecvPort_LPT WaitForSingleObject WAIT_TIMEOUT");
-    EXPECT_TRUE(tries == 1 || tries == 2) << tries;
-    EXPECT_GE(elapsed, 150u * tries);
-    EXPECT_LT(elapsed, 3000u);
-    // The pipe refuses the status query, and a status that cannot be read
-    // lets the transfer go ahead.
-    EXPECT_EQ(Count("OvRecvPort_LPT ReadFile Send"), tries);
-    EXPECT_EQ(Count("PrinterCheck_LPT Start"), tries);
-    EXPECT_TRUE(trace_.Has("OvRecvPort_LPT WAIT_TIMEOUT Result"));
-    api_.ClosePort_LPT(port, &error);
-}
-
-TEST_F(LocalChannel, WriteToADeviceThatTakesNothingFailsWithIncomplete) {
-    PipeDevice pipe("lpt2", 1024);
-    HANDLE port = OpenPipe(kLpt, pipe);
-    ASSERT_NE(port, INVALID_HANDLE_VALUE);
-    std::string job = Pattern(256 * 1024);
-    DWORD count = kUnset, error = kUnset;
-    ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(api_.WritePort_LPT(port, job.data(), static_cast<DWORD>(job.size()), &count, 150, &error), 0);
-    int tries = Count("OvWritePort_LPT WriteFile Send");
-    EXPECT_TRUE(tries == 1 || tries == 2) << tries;
-    EXPECT_GE(ElapsedSince(start), 150u * tries);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_IO_INCOMPLETE));
-    api_.ClosePort_LPT(port, &error);
-}
-
-TEST_F(LocalChannel, ParallelTimeOutStartsAt3000AndTheResetAndIdReportARefusingDriver) {
-    DWORD timeout = 0, error = kUnset;
-    EXPECT_EQ(api_.GetTimeOut_LPT(&timeout, &error), 1);
+// The parallel time-out is the library's, for every port; its reset and
+// device-ID query name it in their lines (here the pipe refuses both).
+TEST_F(LocalChannel, ParallelTimeOutStartsAt3000AndItsCallsAreTraced) {
+    DWORD timeout = 0;
+    EXPECT_EQ(api_.GetTimeOut_LPT(&timeout, &error_), 1);
     EXPECT_EQ(timeout, 3000u);
-    EXPECT_TRUE(trace_.Has(Sjis("OvGetTimeOut_LPT タイムアウトを取得しました。[3000]")));
-
     PipeDevice pipe("lpt3");
-    HANDLE port = OpenPipe(kLpt, pipe);
+    HANDLE port = Open(kLpt, pipe);
     ASSERT_NE(port, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(api_.SendCancel_LPT(port, &error), 0);
-    EXPECT_NE(error, 0u);
-    char line[80];
-    snprintf(line, sizeof line, "OvSendCancel_LPT Error ErrorCode : 0x%08lx", error);
-    EXPECT_TRUE(trace_.Has(line));
-    EXPECT_TRUE(trace_.Has(Sjis("OvSendCancel_LPT タイムアウト (3000ms): ")));
-
     char id[64];
-    memset(id, kFill, sizeof id);
-    DWORD length = kUnset;
-    EXPECT_EQ(api_.GetDeviceID_LPT(port, id, sizeof id, &length, &error), 0);
-    EXPECT_EQ(length, 0u);
-    EXPECT_EQ(std::string(id, sizeof id), std::string(sizeof id, '\0'));
-
-    EXPECT_EQ(api_.SetTimeOut_LPT(0, &error), 1);
-    EXPECT_TRUE(trace_.Has(Sjis("OvSetTimeOut_LPT タイムアウトを 0 に設定しました。")));
+    EXPECT_EQ(api_.SendCancel_LPT(port, &error_), 0);
+    EXPECT_EQ(api_.GetDeviceID_LPT(port, id, sizeof id, &count_, &error_), 0);
+    EXPECT_EQ(api_.ClosePort_LPT(port, &error_), 1);
+    EXPECT_EQ(api_.SetTimeOut_LPT(0, &error_), 1);
     EXPECT_EQ(api_.GetTimeOut_LPT(&timeout, nullptr), 1);
     EXPECT_EQ(timeout, 0u);
-    EXPECT_EQ(api_.GetTimeOut_LPT(nullptr, &error), 0);
-    EXPECT_EQ(error, 87u);
-    api_.ClosePort_LPT(port, &error);
+    EXPECT_EQ(api_.GetTimeOut_LPT(nullptr, &error_), 0);
+    EXPECT_EQ(error_, 87u);
+    for (const char* line : {"OvGetTimeOut_LPT タイムアウトを取得しました。[3000]", "OvSendCancel_LPT タイムアウト (3000ms): ",
+                             "OvGetDeviceID_LPT タイムアウト (3000ms): ", "OvSetTimeOut_LPT タイムアウトを 0 に設定しました。"})
+        EXPECT_TRUE(trace_.Has(Sjis(line))) << line;
 }
 
 TEST_F(LocalChannel, TraceOfOpenWriteAndCloseIsFramedAndStamped) {
     PipeDevice pipe("usb#vid_04b8&pid_0005#2");
-    DWORD error = kUnset, count = kUnset;
-    HANDLE port = OpenPipe(kUsb, pipe);
+    HANDLE port = Open(kUsb, pipe);
     ASSERT_NE(port, INVALID_HANDLE_VALUE);
-    ASSERT_EQ(api_.WritePort_USB(port, "abc", 3, &count, 500, &error), 1);
-    ASSERT_EQ(api_.ClosePort_USB(port, &error), 1);
+    ASSERT_EQ(api_.WritePort_USB(port, "abc", 3, &count_, 500, &error_), 1);
+    EXPECT_EQ(count_, 3u);
+    EXPECT_EQ(pipe.Receive(3, 500), "abc");
+    ASSERT_EQ(api_.ClosePort_USB(port, &error_), 1);
     const std::string dump_row = "61 62 63" + std::string(41, ' ') + "abc" + std::string(13, ' ');
     const std::vector<std::string> expected = {
         ">>>>>>>>>>>>>>>>>", "OvOpenPort_USB Start", "OvOpenPort_USB Success", "OvOpenPort_USB End",
@@ -282,13 +233,10 @@ TEST_F(LocalChannel, TraceOfOpenWriteAndCloseIsFramedAndStamped) {
 }
 
 TEST_F(LocalChannel, UsbListUnderWineIsEmpty) {
-    DWORD count = kUnset, error = kUnset;
-    EXPECT_EQ(api_.SendSearch_USB(nullptr, &count, &error), 1);
-    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(api_.SendSearch_USB(nullptr, &count_, &error_), 1);
+    EXPECT_EQ(count_, 0u);
     EXPECT_TRUE(trace_.Has("OvSendSearch_USB GET MODE"));
     EXPECT_TRUE(trace_.Has("OvSendSearch_USB None"));
-    EXPECT_EQ(api_.SendSearch_USB(nullptr, nullptr, &error), 0);
-    EXPECT_EQ(error, 87u);
 }
 
 TEST(LocalChannelTrace, WithoutTheLogFileNothingReachesTheDiskButTheDebuggerGetsEveryLine) {
@@ -299,16 +247,7 @@ TEST(LocalChannelTrace, WithoutTheLogFileNothingReachesTheDiskButTheDebuggerGets
     ASSERT_TRUE(capture.ok());
     DWORD error = kUnset;
     EXPECT_EQ(api.OpenPort_COM("PRN", &error), INVALID_HANDLE_VALUE);
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA("*", &found);
-    int entries = 0;
-    if (search != INVALID_HANDLE_VALUE) {
-        do
-            entries += strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0;
-        while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    EXPECT_EQ(entries, 0);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
     std::vector<std::string> lines;
     for (int i = 0; i < 100 && lines.size() < 4; ++i) {
         Sleep(10);

@@ -25,35 +25,42 @@ class TraceFile {
      * for each whether it began with a "[hh:mm:ss:mmm] " stamp, which is
      * removed. */
     std::vector<std::string> Lines(std::vector<bool>* stamped = nullptr) const;
-    bool Has(const std::string& line) const;
+    /* How many lines read `line`. */
+    int Count(const std::string& line) const;
+    bool Has(const std::string& line) const { return Count(line) > 0; }
     void Clear();
-    /* The whole file, for failure messages. */
-    std::string Text() const;
 
   private:
     ScopedCurrentDir dir_;
     bool ok_ = false;
 };
 
-/* A named pipe server in byte mode; the library opens name(). */
-class PipeDevice {
+/* The test's end of a device, read and written with overlapped calls. */
+class DeviceEnd {
   public:
-    /* `tail` ends the pipe's name, e.g. "lpt" or "usb#vid_04b8&pid_0005#1". */
-    explicit PipeDevice(const std::string& tail, DWORD buffer_size = 4096);
-    ~PipeDevice();
-    PipeDevice(const PipeDevice&) = delete;
-    PipeDevice& operator=(const PipeDevice&) = delete;
+    explicit DeviceEnd(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+    ~DeviceEnd();
+    DeviceEnd(const DeviceEnd&) = delete;
+    DeviceEnd& operator=(const DeviceEnd&) = delete;
 
-    bool ok() const { return pipe_ != INVALID_HANDLE_VALUE; }
-    const std::string& name() const { return name_; }
-    HANDLE handle() const { return pipe_; }
-
+    bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE handle() const { return handle_; }
     bool Send(const std::string& bytes);
     /* What arrives until `size` bytes came or nothing came for `idle_ms`. */
     std::string Receive(size_t size, DWORD idle_ms);
 
+  protected:
+    HANDLE handle_;
+};
+
+/* A named pipe server in byte mode; the library opens name(). */
+class PipeDevice : public DeviceEnd {
+  public:
+    /* `tail` ends the pipe's name, e.g. "lpt" or "usb#vid_04b8&pid_0005#1". */
+    explicit PipeDevice(const std::string& tail, DWORD buffer_size = 4096);
+    const std::string& name() const { return name_; }
+
   private:
-    HANDLE pipe_ = INVALID_HANDLE_VALUE;
     std::string name_;
 };
 
@@ -62,33 +69,12 @@ class PipeDevice {
 constexpr char kSerialPort[] = "\\\\.\\COM21";
 constexpr char kSerialPeer[] = "\\\\.\\COM22";
 
-class SerialPeer {
-  public:
-    SerialPeer();
-    ~SerialPeer();
-    SerialPeer(const SerialPeer&) = delete;
-    SerialPeer& operator=(const SerialPeer&) = delete;
-
-    bool ok() const { return port_ != INVALID_HANDLE_VALUE; }
-    bool Send(const std::string& bytes);
-    std::string Receive(size_t size, DWORD idle_ms);
-    /* Drops whatever either end of the pair still holds from earlier. */
-    void Purge(HANDLE other_end);
-
-  private:
-    HANDLE port_ = INVALID_HANDLE_VALUE;
-};
-
-/* Bytes waiting in a serial port's input queue. */
-DWORD BytesWaiting(HANDLE serial_port);
-
-/* Waits (at most `limit_ms`) until `serial_port` holds `count` bytes. */
-bool WaitForBytes(HANDLE serial_port, DWORD count, DWORD limit_ms);
-
 /* A text in the system code page (932 here) from UTF-8. */
 std::string Sjis(const char* utf8);
 
-/* `size` bytes counting 0, 1, ... 255, 0, ... from `first`. */
-std::string Pattern(size_t size, unsigned first = 0);
+/* `size` pseudo-random bytes from `seed`. No stretch of them repeats
+ * soon (bytes counting 0 to 255 repeat every 256), so a part of a job
+ * sent twice or left out shows wherever it starts. */
+std::string Pattern(size_t size, unsigned seed = 0);
 
 #endif  // ORV_TEST_LOCALPORT_PEERS_H
