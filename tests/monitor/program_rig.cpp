@@ -31,14 +31,6 @@ LONG SetString(HKEY root, const std::string& path, const char* name, const std::
     return RegSetKeyValueA(root, path.c_str(), name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
 }
 
-/* The folder of this test program, where orvstsn.exe lies. */
-std::string ProgramFolder() {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\') + 1);
-}
-
 void RemoveMonitorKeys() {
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ORV");
     RegDeleteTreeA(HKEY_CURRENT_USER, "SOFTWARE\\ORV");
@@ -123,7 +115,7 @@ LRESULT CALLBACK FakeTray::Procedure(HWND window, UINT message, WPARAM wparam, L
 }
 
 bool FakeTray::LearnIcons(const std::vector<int>& ids) {
-    HMODULE module = LoadLibraryExA((ProgramFolder() + "orvstsn.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE module = LoadLibraryExA("orvstsn.exe", nullptr, LOAD_LIBRARY_AS_DATAFILE);
     bool learned = module != nullptr;
     for (size_t i = 0; learned && i < ids.size(); ++i) {
         NOTIFYICONDATAA data = {};
@@ -173,10 +165,10 @@ MonitorProcess::~MonitorProcess() {
 }
 
 bool MonitorProcess::Start() {
-    std::string command = "\"" + ProgramFolder() + "orvstsn.exe\"";
+    char command[] = "orvstsn.exe";  // found in this program's folder
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    started_ = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    started_ = CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                               &process_) != FALSE;
     return started_;
 }

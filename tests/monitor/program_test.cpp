@@ -210,7 +210,7 @@ TEST_F(MonitorProgram, KeepsItsPositionAcrossRunsAndForgetsItAtTheCentre) {
     ASSERT_TRUE(SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0));
     LONG width = 0, height = 0, centre_x = 0, centre_y = 0;
     {
-        // First run: centred; moved by the user, then closed.
+        // First run: centred; moved by the user, then ended.
         MonitorProcess monitor;
         HWND window = StartShown(monitor);
         ASSERT_NE(window, nullptr);
@@ -221,7 +221,12 @@ TEST_F(MonitorProgram, KeepsItsPositionAcrossRunsAndForgetsItAtTheCentre) {
         centre_y = (work.top + work.bottom - height) / 2;
         EXPECT_EQ(CornerOf(window), Corner(centre_x, centre_y));
         SetWindowPos(window, nullptr, 37, 45, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-        EXPECT_EQ(Close(monitor, window), 1);
+        // Ended from the tray menu: the window's normal place is kept.
+        PostMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+        ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(window) && tray_.IconShown(); }, kPollWaitMs));
+        ASSERT_TRUE(ChooseTrayMenuItem(monitor, window, 'x'));
+        EXPECT_EQ(monitor.WaitExit(kPollWaitMs), 1);
+        EXPECT_FALSE(tray_.IconShown());
         EXPECT_EQ(StoredCorner(HKEY_LOCAL_MACHINE), "37,45");
     }
     {
@@ -293,9 +298,10 @@ TEST_F(MonitorProgram, GlobalModeStartsOnlyWithASupportedDriverAndAnExistingReco
 }
 
 /* The printer check runs when the user restores the window from the tray
- * while the status code has not changed. One monitor runs through the
- * verdicts that keep it running; the last case ends it. */
-TEST_F(MonitorProgram, PrinterCheckOnRestoreReportsEachVerdictAndSendsTheWakeUpJob) {
+ * (a double-click or the tray menu) while the status code has not
+ * changed. One monitor runs through the verdicts that keep it running,
+ * the tray menu's commands, and the verdict that ends it. */
+TEST_F(MonitorProgram, PrinterCheckOnRestoreReportsEachVerdictAndTheTrayMenuActsOnlyInTheTray) {
     const TestPrinter other{"ORV Other", "LPT2:", "Generic / Text Only", kBidi};
     const TestPrinter test{"ORV Test", "LPT1:", "ORV orv2100", kBidi};
     const std::string long_name(60, 'L');
@@ -340,39 +346,6 @@ TEST_F(MonitorProgram, PrinterCheckOnRestoreReportsEachVerdictAndSendsTheWakeUpJ
         ASSERT_TRUE(monitor.Running());
     }
 
-    // Ready on a USB port: the record says "fetching information", the
-    // wake-up job of 15 zero bytes goes to the printer, the window opens.
-    spooler_.RemoveAll();
-    ASSERT_TRUE(spooler_.Add({"ORV Test", "USB001", "ORV orv2200", kBidi}));
-    spooler_.SetDefault("ORV Test", "USB001");
-    ASSERT_TRUE(spooler_.CapturePort("USB001"));
-    DoubleClickTrayIcon(window);
-    ASSERT_TRUE(WaitFor([&] { return Shown(window); }, 6000));
-    EXPECT_EQ(CloseMessageBox(monitor.id()), "");
-    EXPECT_EQ(RecordText(kErrCode), "100");
-    EXPECT_TRUE(WaitFor([&] { return spooler_.JobBytes() == std::string(15, '\0'); }, 3000))
-        << spooler_.JobBytes().size();
-    EXPECT_TRUE(WaitFor([&] { return StartsWith(Text(window, kMessageField), "[情報取得中]"); }, kPollWaitMs));
-
-    // No supported printer left: the check ends the program, icon and all.
-    ClickButton(window, kOkButton);
-    ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(window); }, kPollWaitMs));
-    spooler_.RemoveAll();
-    DoubleClickTrayIcon(window);
-    EXPECT_EQ(TakeMessageBox(monitor), Sjis(kNoDriver));
-    EXPECT_EQ(monitor.WaitExit(kPollWaitMs), 0);
-    EXPECT_FALSE(tray_.IconShown());
-}
-
-TEST_F(MonitorProgram, TrayMenuRestoresCancelsOnlyFromTheTrayAndEnds) {
-    ASSERT_TRUE(spooler_.Add({"ORV Test", "USB001", "ORV orv2100N", kBidi}));
-    spooler_.SetDefault("ORV Test", "USB001");
-    ASSERT_TRUE(spooler_.CapturePort("USB001"));
-    MonitorProcess monitor;
-    HWND window = Start(monitor);
-    ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(WaitFor([&] { return tray_.IconShown(); }, kPollWaitMs));
-
     // From the tray, print cancel asks the language monitor; with no
     // document it is done at once.
     ASSERT_TRUE(ChooseTrayMenuItem(monitor, window, 'c'));
@@ -380,18 +353,33 @@ TEST_F(MonitorProgram, TrayMenuRestoresCancelsOnlyFromTheTrayAndEnds) {
     EXPECT_FALSE(IsWindowVisible(window));
     Set(kLmJobCancel, "RQ_NORMAL");
 
+    // Restored from the menu, ready on a USB port: the record says
+    // "fetching information", the wake-up job of 15 zero bytes goes to
+    // the printer, the window opens.
+    spooler_.RemoveAll();
+    ASSERT_TRUE(spooler_.Add({"ORV Test", "USB001", "ORV orv2200", kBidi}));
+    spooler_.SetDefault("ORV Test", "USB001");
+    ASSERT_TRUE(spooler_.CapturePort("USB001"));
     ASSERT_TRUE(ChooseTrayMenuItem(monitor, window, 'r'));
     ASSERT_TRUE(WaitFor([&] { return Shown(window); }, 6000));
     EXPECT_FALSE(tray_.IconShown());
+    EXPECT_EQ(CloseMessageBox(monitor.id()), "");
+    EXPECT_EQ(RecordText(kErrCode), "100");
+    EXPECT_TRUE(WaitFor([&] { return spooler_.JobBytes() == std::string(15, '\0'); }, 3000))
+        << spooler_.JobBytes().size();
+    EXPECT_TRUE(WaitFor([&] { return StartsWith(Text(window, kMessageField), "[情報取得中]"); }, kPollWaitMs));
 
     // The menu's cancel does nothing while the window is shown.
     ASSERT_TRUE(ChooseTrayMenuItem(monitor, window, 'c'));
     EXPECT_FALSE(WaitFor([] { return RecordText(kLmJobCancel) != "RQ_NORMAL"; }, 1000));
 
-    PostMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    // No supported printer left: the check ends the program, icon and all.
+    ClickButton(window, kOkButton);
     ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(window) && tray_.IconShown(); }, kPollWaitMs));
-    ASSERT_TRUE(ChooseTrayMenuItem(monitor, window, 'x'));
-    EXPECT_EQ(monitor.WaitExit(kPollWaitMs), 1);
+    spooler_.RemoveAll();
+    DoubleClickTrayIcon(window);
+    EXPECT_EQ(TakeMessageBox(monitor), Sjis(kNoDriver));
+    EXPECT_EQ(monitor.WaitExit(kPollWaitMs), 0);
     EXPECT_FALSE(tray_.IconShown());
 }
 
