@@ -36,8 +36,7 @@ bool WaitForNoDocument(MonitorState& state) {
 void RequestCancel(HWND window, MonitorState& state) {
     if (OpenRecordKeys(state) != ERROR_SUCCESS)
         return;
-    if (RegSetValueExA(state.record_key.get(), kLmJobCancel, 0, REG_SZ,
-                       reinterpret_cast<const BYTE*>(kCancelRequest), sizeof kCancelRequest) != ERROR_SUCCESS ||
+    if (SetStringValue(state.record_key.get(), kLmJobCancel, kCancelRequest) != ERROR_SUCCESS ||
         !WaitForNoDocument(state)) {
         CloseRecordKeys(state);
         return;

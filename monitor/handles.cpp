@@ -70,13 +70,6 @@ void LocalBuffer::Clear() {
         memset(block_, 0, capacity_);
 }
 
-void LocalBuffer::Free() {
-    if (block_ != nullptr)
-        LocalFree(block_);
-    block_ = nullptr;
-    capacity_ = 0;
-}
-
 NamedMutexHold::NamedMutexHold(const char* name) {
     mutex_ = CreateMutexA(nullptr, FALSE, name);
     if (mutex_ == nullptr)

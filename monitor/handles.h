@@ -47,8 +47,9 @@ class LocalBuffer {
     LocalBuffer(const LocalBuffer&) = delete;
     LocalBuffer& operator=(const LocalBuffer&) = delete;
 
-    /* Allocates the first block, zero-filled; false when the heap has no
-     * room. */
+    /* Allocates a block, zero-filled, in place of the one held (whose
+     * contents go); false when the heap has no room, the old block then
+     * staying. */
     bool Allocate(DWORD size);
 
     /* Makes the block at least `size` bytes, moving it if need be; the
@@ -58,9 +59,6 @@ class LocalBuffer {
 
     /* Sets every byte of the block to zero. */
     void Clear();
-
-    /* Frees the block; the buffer is then empty (capacity 0). */
-    void Free();
 
     char* data() const { return static_cast<char*>(block_); }
     DWORD capacity() const { return capacity_; }

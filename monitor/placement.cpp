@@ -58,23 +58,22 @@ void RestorePosition(HWND window) {
 }
 
 void SavePosition(HWND window) {
-    RECT rect, work_area;
+    // The normal position: the window rectangle of a window in the
+    // notification area is that of its minimised form.
     WINDOWPLACEMENT placement = {};
     placement.length = sizeof placement;
-    if (GetWindowRect(window, &rect) && GetWorkArea(&work_area) && GetWindowPlacement(window, &placement)) {
-        // The size of the normal position: the window rectangle of a
-        // window in the notification area is that of its minimised form.
-        const RECT& normal = placement.rcNormalPosition;
+    if (!GetWindowPlacement(window, &placement))
+        return;
+    const RECT& normal = placement.rcNormalPosition;
+    RECT work_area;
+    if (GetWorkArea(&work_area)) {
         POINT centre = CentredOrigin(work_area, normal.right - normal.left, normal.bottom - normal.top, false);
-        if (placement.rcNormalPosition.left == centre.x && placement.rcNormalPosition.top == centre.y) {
+        if (normal.left == centre.x && normal.top == centre.y) {
             DeletePosition();
             return;
         }
     }
-    placement = WINDOWPLACEMENT{};
-    placement.length = sizeof placement;
-    if (GetWindowPlacement(window, &placement))
-        WritePosition(placement.rcNormalPosition.left, placement.rcNormalPosition.top);
+    WritePosition(normal.left, normal.top);
 }
 
 }  // namespace orv

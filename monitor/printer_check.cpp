@@ -20,6 +20,7 @@ SpoolerCalls g_spooler_calls = {::EnumPrintersA, ::EnumJobsA, ::Sleep};
 int g_printer_check_running = 0;
 
 const char kMessageCaption[] = "ステータスモニタ";
+const char kNoDriverText[] = "プリンター（ドライバ）が見つかりません。\n\nプログラムを終了します。";
 
 namespace {
 
@@ -49,7 +50,6 @@ constexpr char kNoMemoryText[] =
     "メモリ獲得に失敗しました。\nError : EnumPrinters\n\nプログラムを終了します。";
 constexpr char kEnumFailedText[] =
     "プリンター（ドライバ）情報取得に失敗しました。\nError : EnumPrinters\n\nプログラムを終了します。";
-constexpr char kNoDriverText[] = "プリンター（ドライバ）が見つかりません。\n\nプログラムを終了します。";
 constexpr char kNotDefaultText[] =
     "ORV orv2100またはORV orv2200プリンターを接続し\n通常使うプリンターに設定してください。";
 constexpr char kWrongPortText[] =
@@ -110,8 +110,7 @@ void ReadDefaultPrinterName(char* name) {
 void WriteStatusCode(MonitorState& state, const char* code_text) {
     if (OpenRecordKeys(state) != ERROR_SUCCESS)
         return;
-    RegSetValueExA(state.record_key.get(), kErrCode, 0, REG_SZ, reinterpret_cast<const BYTE*>(code_text),
-                   static_cast<DWORD>(strlen(code_text) + 1));
+    SetStringValue(state.record_key.get(), kErrCode, code_text);
     CloseRecordKeys(state);
 }
 
@@ -201,7 +200,6 @@ void ShowMonitorMessage(const char* text) {
 }
 
 int EnumeratePrinters(LocalBuffer& buffer, DWORD* count) {
-    buffer.Free();
     int retries_left = kEnumRetries;
     for (;;) {
         DWORD needed = 0;
@@ -211,7 +209,6 @@ int EnumeratePrinters(LocalBuffer& buffer, DWORD* count) {
             return kEnumDone;
         DWORD error = GetLastError();
         if (error == ERROR_INSUFFICIENT_BUFFER && needed > buffer.capacity()) {
-            buffer.Free();
             if (!buffer.Allocate(needed)) {
                 ShowMonitorMessage(kNoMemoryText);
                 return kEnumFailed;
@@ -278,7 +275,6 @@ int FindPrintingJob(HANDLE printer) {
         if (!listed) {
             DWORD error = GetLastError();
             if (error == ERROR_INSUFFICIENT_BUFFER && needed > buffer.capacity()) {
-                buffer.Free();
                 if (!buffer.Allocate(needed))
                     return -1;
                 continue;

@@ -54,8 +54,10 @@ constexpr int kCheckReady = 0;     // the record holds status code 100
 constexpr int kCheckReported = 1;  // a problem was shown; the monitor goes on
 constexpr int kCheckFatal = 2;     // an error was shown; the process must end
 
-/* Caption of every message box of the monitor. */
+/* Caption of every message box of the monitor, and the text that ends
+ * the program when no supported driver is installed. */
 extern const char kMessageCaption[];
+extern const char kNoDriverText[];
 
 /* Shows an error message box of the monitor: no owner, the caption
  * above, task-modal and in the foreground. */

@@ -46,11 +46,6 @@ const ByteDefault kByteDefaults[] = {
     {kCsfRear, 0x64},
 };
 
-LONG SetString(HKEY key, const char* name, const char* text) {
-    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                          static_cast<DWORD>(strlen(text) + 1));
-}
-
 LONG SetByte(HKEY key, const char* name, BYTE value) {
     return RegSetValueExA(key, name, 0, REG_BINARY, &value, 1);
 }
@@ -199,16 +194,21 @@ LONG WritePositionValue(HKEY key, const char* name, LONG value) {
 
 }  // namespace
 
+LONG SetStringValue(HKEY key, const char* name, const char* text) {
+    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                          static_cast<DWORD>(strlen(text) + 1));
+}
+
 /* --- defaults ------------------------------------------------------------ */
 
 LONG WriteRecordDefaults(HKEY record_key) {
     // RST_DVD brackets the writing, so the language monitor can tell a
     // record being reset ("999") from a fresh one ("0").
-    LONG status = SetString(record_key, kRstDvd, "999");
+    LONG status = SetStringValue(record_key, kRstDvd, "999");
     for (const StringDefault& value : kStringDefaults) {
         if (status != ERROR_SUCCESS)
             return status;
-        status = SetString(record_key, value.name, value.text);
+        status = SetStringValue(record_key, value.name, value.text);
     }
     for (const ByteDefault& value : kByteDefaults) {
         if (status != ERROR_SUCCESS)
@@ -217,7 +217,7 @@ LONG WriteRecordDefaults(HKEY record_key) {
     }
     if (status != ERROR_SUCCESS)
         return status;
-    return SetString(record_key, kRstDvd, "0");
+    return SetStringValue(record_key, kRstDvd, "0");
 }
 
 int InitialiseStatusRecord() {

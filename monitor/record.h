@@ -87,6 +87,9 @@ constexpr int kPollFailed = 0;
 constexpr int kPollDone = 1;
 constexpr int kPollRecordGone = 2;  // key 1 removed, or calibration mode
 
+/* Writes a REG_SZ value of an open key, its terminator included. */
+LONG SetStringValue(HKEY key, const char* name, const char* text);
+
 /* --- defaults ------------------------------------------------------------ */
 
 /* Writes the start defaults into the open record key, each value on its

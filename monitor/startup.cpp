@@ -4,8 +4,6 @@
  */
 #include "startup.h"
 
-#include <cstring>
-
 #include "printer_check.h"
 #include "record.h"
 #include "run_mode.h"
@@ -19,11 +17,8 @@ namespace {
 constexpr int kLockAttempts = 50;
 constexpr DWORD kLockPauseMs = 30;
 constexpr DWORD kPlatformWin32s = 0;
-constexpr DWORD kPlatformWindows9x = 1;
 constexpr DWORD kPlatformNt = 2;
 constexpr REGSAM kRunMarkerAccess = 0x2001F;
-
-constexpr char kNoDriverText[] = "プリンター（ドライバ）が見つかりません。\n\nプログラムを終了します。";
 
 bool QueryVersion(DWORD* platform_id, DWORD* major_version) {
     OSVERSIONINFOEXA extended = {};
@@ -104,7 +99,7 @@ void ResetRunMarker() {
     RegKey key;
     if (key.Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\ORV\\KTRMonitor-Status", kRunMarkerAccess) != ERROR_SUCCESS)
         return;
-    RegSetValueExA(key.get(), kStsRun, 0, REG_SZ, reinterpret_cast<const BYTE*>("0"), 2);
+    SetStringValue(key.get(), kStsRun, "0");
 }
 
 }  // namespace
@@ -119,9 +114,7 @@ SystemFacts QuerySystemFacts() {
 ModeChoice ChooseRunMode(const SystemFacts& facts) {
     if (!facts.version_known || facts.platform_id == kPlatformWin32s)
         return ModeChoice::kEnd;
-    if (facts.platform_id == kPlatformWindows9x)
-        return ModeChoice::kLocal;
-    if (facts.platform_id != kPlatformNt)
+    if (facts.platform_id != kPlatformNt)  // the 9x family and any other
         return ModeChoice::kLocal;
     if (facts.major_version == 4 || facts.major_version == 5)
         return facts.under_wow64 ? ModeChoice::kGlobal : ModeChoice::kLocal;

@@ -334,12 +334,10 @@ void ShowAtStart(HWND window, int display_mode, int current_code) {
         return;
     }
     ShowWindow(window, SW_SHOWNORMAL);
-    if (display_mode != kDisplayOnErrors) {
-        const UINT flags = SWP_NOMOVE | SWP_NOSIZE;
-        SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, flags);
-        SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, flags);
-    }
-    SetForegroundWindow(window);
+    if (display_mode == kDisplayOnErrors)
+        SetForegroundWindow(window);
+    else
+        RaiseWindow(window);
 }
 
 void TickStatusWindow(HWND window) {

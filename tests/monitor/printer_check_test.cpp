@@ -1,7 +1,8 @@
-// The printer check in the test process against Wine's spooler, for the
-// two cases Wine's spooler cannot produce: a paused printer (Wine reports
-// every printer's status as 0) and a job that is printing (Wine's EnumJobs
-// lists none). The spooler calls are wrapped for exactly those answers.
+// The printer check in the test process against Wine's spooler: a ready
+// printer, and the two cases Wine's spooler cannot produce, a paused
+// printer (Wine reports every printer's status as 0) and a job that is
+// printing (Wine's EnumJobs lists none), for which the spooler calls are
+// wrapped.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -55,12 +56,8 @@ class PrinterCheck : public ::testing::Test {
         g_spooler_calls.pause = [](DWORD ms) { g_pauses.push_back(ms); };
         g_pauses.clear();
         ASSERT_EQ(InitialiseStatusRecord(), 1);
-        ASSERT_EQ(SetRecordString(kErrCode, "302"), ERROR_SUCCESS);
-        state_ = NewMonitorState(GetModuleHandleA(nullptr));
-        ASSERT_TRUE(state_);
-        ASSERT_TRUE(spooler_.Add({"ORV Test", "LPT1:", "ORV orv2100", kBidirectional}));
+        ASSERT_TRUE(spooler_.Add({"ORV Test", "LPT1:", "ORV orv2100", PRINTER_ATTRIBUTE_ENABLE_BIDI}));
         spooler_.SetDefault("ORV Test", "LPT1:");
-        ASSERT_TRUE(spooler_.CapturePort("LPT1:"));
     }
     void TearDown() override {
         g_spooler_calls = saved_calls_;
@@ -69,46 +66,48 @@ class PrinterCheck : public ::testing::Test {
     }
 
     SpoolerRig spooler_;
-    std::unique_ptr<MonitorState> state_;
     SpoolerCalls saved_calls_{};
     RunMode saved_mode_{};
 };
 
-TEST_F(PrinterCheck, AReadyPrinterGetsTheWakeUpJobAndTheRecordFetchingInformation) {
-    MessageBoxWatcher boxes;
-    EXPECT_EQ(CheckPrinter(*state_), kCheckReady);
-    EXPECT_EQ(g_printer_check_running, 1);  // the caller clears it
-    EXPECT_TRUE(boxes.Texts().empty());
-    EXPECT_EQ(RecordText(kErrCode), "100");
-    EXPECT_EQ(state_->current_code, 100);
-    EXPECT_EQ(state_->previous_code, 100);
-    EXPECT_TRUE(WaitFor([&] { return spooler_.JobBytes() == std::string(15, '\0'); }, 3000));
-    EXPECT_EQ(g_pauses, std::vector<DWORD>{2000});
-}
-
-TEST_F(PrinterCheck, APausedPrinterIsReportedAndTheRecordSetToReady) {
-    g_spooler_calls.enum_printers = PausedPrinters;
-    MessageBoxWatcher boxes;
-    EXPECT_EQ(CheckPrinter(*state_), kCheckReported);
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{Sjis(
-        "プリンターは一時停止状態です。\n\n[プリンター]フォルダーを開いて、一時停止を解除してください。")});
-    EXPECT_EQ(RecordText(kErrCode), "0");
-    EXPECT_TRUE(g_pauses.empty());
-    Sleep(300);
-    EXPECT_TRUE(spooler_.JobBytes().empty());
-}
-
-TEST_F(PrinterCheck, APrintingJobTakesThePlaceOfTheWakeUpJob) {
-    g_spooler_calls.enum_jobs = OnePrintingJob;
-    MessageBoxWatcher boxes;
-    EXPECT_EQ(CheckPrinter(*state_), kCheckReady);
-    EXPECT_TRUE(boxes.Texts().empty());
-    EXPECT_EQ(RecordText(kErrCode), "100");
-    EXPECT_EQ(state_->current_code, 100);
-    EXPECT_EQ(state_->previous_code, 100);
-    EXPECT_EQ(g_pauses, std::vector<DWORD>{2000});
-    Sleep(300);
-    EXPECT_TRUE(spooler_.JobBytes().empty());
+TEST_F(PrinterCheck, AReadyPrinterGetsTheWakeUpJobUnlessAJobPrintsAndAPausedOneIsReported) {
+    const struct {
+        const char* what;
+        decltype(SpoolerCalls::enum_printers) enum_printers;
+        decltype(SpoolerCalls::enum_jobs) enum_jobs;
+        int verdict;
+        std::vector<std::string> boxes;
+        const char* code;               // ERR_CODE after the check
+        std::vector<DWORD> pauses;      // the wait for the language monitor's answer
+        std::string job;                // what reached the printer
+    } cases[] = {
+        {"ready", EnumPrintersA, EnumJobsA, kCheckReady, {}, "100", {2000}, std::string(15, '\0')},
+        {"paused", PausedPrinters, EnumJobsA, kCheckReported,
+         {Sjis("プリンターは一時停止状態です。\n\n[プリンター]フォルダーを開いて、一時停止を解除してください。")}, "0",
+         {}, ""},
+        {"a job printing", EnumPrintersA, OnePrintingJob, kCheckReady, {}, "100", {2000}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(SetRecordString(kErrCode, "302"), ERROR_SUCCESS);
+        ASSERT_TRUE(spooler_.CapturePort("LPT1:"));
+        std::unique_ptr<MonitorState> state = NewMonitorState(GetModuleHandleA(nullptr));
+        g_spooler_calls.enum_printers = c.enum_printers;
+        g_spooler_calls.enum_jobs = c.enum_jobs;
+        g_pauses.clear();
+        g_printer_check_running = 0;
+        EXPECT_EQ(CloseMessageBoxesDuring([&] { EXPECT_EQ(CheckPrinter(*state), c.verdict); }), c.boxes);
+        EXPECT_EQ(g_printer_check_running, 1);  // the caller clears it
+        EXPECT_EQ(RecordText(kErrCode), c.code);
+        if (c.verdict == kCheckReady) {
+            EXPECT_EQ(state->current_code, 100);
+            EXPECT_EQ(state->previous_code, 100);
+        }
+        EXPECT_EQ(g_pauses, c.pauses);
+        EXPECT_TRUE(WaitFor([&] { return spooler_.JobBytes() == c.job; }, 3000)) << spooler_.JobBytes().size();
+        Sleep(300);  // nothing more comes
+        EXPECT_EQ(spooler_.JobBytes(), c.job);
+    }
 }
 
 }  // namespace

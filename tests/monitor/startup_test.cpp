@@ -8,8 +8,8 @@
 #include <windows.h>
 #include <winspool.h>
 
-#include <atomic>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,11 +24,10 @@ using namespace orv;
 namespace {
 
 TEST(RunMode, FollowsThePlatformAndVersion) {
-    struct Case {
+    const struct {
         SystemFacts facts;
         ModeChoice choice;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {{false, 2, 5, false}, ModeChoice::kEnd},    // no version
         {{true, 0, 3, false}, ModeChoice::kEnd},     // Win32s
         {{true, 1, 4, false}, ModeChoice::kLocal},   // the 9x family
@@ -42,86 +41,54 @@ TEST(RunMode, FollowsThePlatformAndVersion) {
         {{true, 2, 10, true}, ModeChoice::kGlobal},
         {{true, 3, 6, false}, ModeChoice::kLocal},   // any other platform
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "platform " << c.facts.platform_id << " major "
-                                        << c.facts.major_version << " wow64 " << c.facts.under_wow64);
-        EXPECT_EQ(ChooseRunMode(c.facts), c.choice);
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(ChooseRunMode(c.facts), c.choice) << "platform " << c.facts.platform_id << " major "
+                                                    << c.facts.major_version << " wow64 " << c.facts.under_wow64;
+    // The system here answers the query: an NT system, and this 64-bit
+    // test program is not under WOW64.
+    SystemFacts here = QuerySystemFacts();
+    EXPECT_TRUE(here.version_known);
+    EXPECT_EQ(here.platform_id, 2u);
+    EXPECT_FALSE(here.under_wow64);
 }
 
-TEST(RunMode, TheSystemHereAnswersTheVersionQuery) {
-    SystemFacts facts = QuerySystemFacts();
-    EXPECT_TRUE(facts.version_known);
-    EXPECT_EQ(facts.platform_id, 2u);
-    EXPECT_FALSE(facts.under_wow64);  // a 64-bit test program
-}
-
-/* The single-instance lock, under a name of this test's own. */
-class InstanceLockTest : public ::testing::Test {
-  protected:
-    std::string name_ = "orv-test-instance-" + std::to_string(GetCurrentProcessId());
-};
-
-TEST_F(InstanceLockTest, GivesUpAfterFiftyTriesWhileAnotherHoldsItAndTakesItOnceFree) {
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, name_.c_str());
-    ASSERT_NE(mutex, nullptr);
-    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    std::thread holder([&] {
-        WaitForSingleObject(mutex, INFINITE);
-        SetEvent(held);
-        WaitForSingleObject(release, INFINITE);
-        ReleaseMutex(mutex);
-    });
-    WaitForSingleObject(held, 5000);
-    {
-        InstanceLock lock;
+/* Whether another thread takes the lock `name`; how long it tried goes
+ * to *took_ms. */
+bool AcquiredElsewhere(const std::string& name, DWORD* took_ms) {
+    bool acquired = false;
+    std::thread([&] {
         DWORD start = GetTickCount();
-        EXPECT_FALSE(lock.Acquire(name_.c_str()));
-        DWORD took = GetTickCount() - start;
-        EXPECT_GE(took, 1200u);  // 50 tries 30 ms apart
-        EXPECT_LE(took, 6000u);
-    }
-    SetEvent(release);
-    holder.join();
-    InstanceLock lock;
-    EXPECT_TRUE(lock.Acquire(name_.c_str()));
-    CloseHandle(mutex);
-    CloseHandle(held);
-    CloseHandle(release);
+        InstanceLock lock;
+        acquired = lock.Acquire(name.c_str());
+        *took_ms = GetTickCount() - start;
+    }).join();
+    return acquired;
 }
 
-TEST_F(InstanceLockTest, TakesOverAMutexLeftByAMonitorThatDied) {
-    std::thread died([&] {
-        HANDLE mutex = CreateMutexA(nullptr, TRUE, name_.c_str());
-        (void)mutex;  // the thread ends owning it: abandoned
-    });
-    died.join();
+TEST(InstanceLock, TakesOverADeadMonitorsMutexHoldsItFiftyTriesLongAndFreesIt) {
+    const std::string name = "orv-test-instance-" + std::to_string(GetCurrentProcessId());
+    // A monitor that died holding the mutex left it abandoned.
+    std::thread([&] { CreateMutexA(nullptr, TRUE, name.c_str()); }).join();
     InstanceLock lock;
-    EXPECT_TRUE(lock.Acquire(name_.c_str()));
-    // Released at the end: another process may take it.
+    ASSERT_TRUE(lock.Acquire(name.c_str()));
+    DWORD took = 0;
+    EXPECT_FALSE(AcquiredElsewhere(name, &took));
+    EXPECT_GE(took, 1200u);  // 50 tries 30 ms apart
+    EXPECT_LE(took, 6000u);
     lock.Release();
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, name_.c_str());
-    std::atomic<DWORD> wait{WAIT_FAILED};
-    std::thread other([&] { wait = WaitForSingleObject(mutex, 0); ReleaseMutex(mutex); });
-    other.join();
-    EXPECT_TRUE(wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED);
-    CloseHandle(mutex);
+    EXPECT_TRUE(AcquiredElsewhere(name, &took));
 }
 
 /* --- the spooler stand-ins ---------------------------------------------------- */
 
 /* What the scripted spooler answers, and what it saw. */
 struct Script {
-    int failures = 0;             // enumerations that fail before one succeeds
-    DWORD error = 0;              // the error of those failures
+    int failures = 0;             // enumerations that fail with RPC_S_SERVER_UNAVAILABLE before one succeeds
     std::vector<DWORD> needed;    // the first calls answer "insufficient buffer" with these sizes
+    std::vector<DWORD> jobs;      // the queue: one status word per job, listed
+    std::optional<DWORD> jobs_failure;  // else every job call fails with this (0: Wine's silent failure)
     int calls = 0;
     std::vector<DWORD> pauses;
-    std::vector<DWORD> jobs;      // the queue: one status word per job
-    DWORD job_entry_size = sizeof(JOB_INFO_1A) + 200;
-    DWORD jobs_error = 0;         // every job call fails with this (0: Wine's silent failure)
-    bool jobs_fail = false;
 };
 
 Script g_script;
@@ -129,37 +96,33 @@ Script g_script;
 BOOL WINAPI ScriptedEnumPrinters(DWORD, LPSTR, DWORD, LPBYTE, DWORD, LPDWORD needed, LPDWORD returned) {
     ++g_script.calls;
     *returned = 0;
+    *needed = 0;
     if (!g_script.needed.empty()) {
         *needed = g_script.needed.front();
         g_script.needed.erase(g_script.needed.begin());
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
-    if (g_script.failures > 0) {
-        --g_script.failures;
-        *needed = 0;
-        SetLastError(g_script.error);
-        return FALSE;
-    }
-    *needed = 0;
-    return TRUE;  // no printers
+    if (g_script.failures == 0)
+        return TRUE;  // no printers
+    --g_script.failures;
+    SetLastError(RPC_S_SERVER_UNAVAILABLE);
+    return FALSE;
 }
 
 BOOL WINAPI ScriptedEnumJobs(HANDLE, DWORD first, DWORD, DWORD, LPBYTE buffer, DWORD size, LPDWORD needed,
                              LPDWORD returned) {
-    ++g_script.calls;
+    constexpr DWORD kEntrySize = 4000;  // more than any first guess
     *returned = 0;
-    if (g_script.jobs_fail) {
-        if (g_script.jobs_error != 0)
-            SetLastError(g_script.jobs_error);
+    *needed = first < g_script.jobs.size() ? kEntrySize : 0;
+    if (g_script.jobs_failure) {
+        if (*g_script.jobs_failure != 0)
+            SetLastError(*g_script.jobs_failure);
         return FALSE;
     }
-    if (first >= g_script.jobs.size()) {
-        *needed = 0;
+    if (first >= g_script.jobs.size())
         return TRUE;
-    }
-    *needed = g_script.job_entry_size;
-    if (size < g_script.job_entry_size) {
+    if (size < kEntrySize) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
@@ -175,7 +138,6 @@ class Spooler : public ::testing::Test {
   protected:
     void SetUp() override {
         saved_ = g_spooler_calls;
-        g_script = Script{};
         g_spooler_calls = {ScriptedEnumPrinters, ScriptedEnumJobs,
                            [](DWORD ms) { g_script.pauses.push_back(ms); }};
     }
@@ -184,79 +146,69 @@ class Spooler : public ::testing::Test {
     SpoolerCalls saved_{};
 };
 
-TEST_F(Spooler, EnumerationWaitsASecondAtATimeForASpoolerThatIsNotRunningYet) {
-    g_script.failures = 3;
-    g_script.error = RPC_S_SERVER_UNAVAILABLE;
-    LocalBuffer buffer;
-    DWORD count = 99;
-    MessageBoxWatcher boxes;
-    EXPECT_EQ(EnumeratePrinters(buffer, &count), kEnumDone);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(g_script.pauses, std::vector<DWORD>(3, 1000));
-    EXPECT_TRUE(boxes.Texts().empty());
+TEST_F(Spooler, EnumerationWaitsASecondAtATimeSixtyTimesAndGrowsItsBuffer) {
+    const std::string failed =
+        Sjis("プリンター（ドライバ）情報取得に失敗しました。\nError : EnumPrinters\n\nプログラムを終了します。");
+    // A printer that appears between the size query and the next call
+    // grows the buffer; a spooler that asks for more without naming a
+    // larger size is retried like a failure, so the enumeration cannot
+    // loop without end.
+    const struct {
+        const char* what;
+        int failures;
+        std::vector<DWORD> needed;
+        int result, calls;
+        size_t pauses;  // of 1000 ms each
+        DWORD capacity;
+        std::vector<std::string> boxes;
+    } cases[] = {
+        {"spooler not running yet", 3, {}, kEnumDone, 4, 3, 0, {}},
+        {"spooler never answers", 1000, {}, kEnumFailed, 61, 60, 0, {failed}},
+        {"printers appear", 0, {600, 1400, 100}, kEnumDone, 4, 1, 1400, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        g_script = Script{};
+        g_script.failures = c.failures;
+        g_script.needed = c.needed;
+        LocalBuffer buffer;
+        DWORD count = 99;
+        std::vector<std::string> boxes =
+            CloseMessageBoxesDuring([&] { EXPECT_EQ(EnumeratePrinters(buffer, &count), c.result); });
+        EXPECT_EQ(count, 0u);
+        EXPECT_EQ(g_script.calls, c.calls);
+        EXPECT_EQ(g_script.pauses, std::vector<DWORD>(c.pauses, 1000));
+        EXPECT_GE(buffer.capacity(), c.capacity);
+        EXPECT_EQ(boxes, c.boxes);
+    }
 }
 
-TEST_F(Spooler, EnumerationGivesUpAfterSixtyRetriesWithItsMessage) {
-    g_script.failures = 1000;
-    g_script.error = RPC_S_SERVER_UNAVAILABLE;
-    LocalBuffer buffer;
-    DWORD count = 0;
-    MessageBoxWatcher boxes;
-    EXPECT_EQ(EnumeratePrinters(buffer, &count), kEnumFailed);
-    EXPECT_EQ(g_script.calls, 61);
-    EXPECT_EQ(g_script.pauses, std::vector<DWORD>(60, 1000));
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{
-        Sjis("プリンター（ドライバ）情報取得に失敗しました。\nError : EnumPrinters\n\nプログラムを終了します。")});
-}
-
-TEST_F(Spooler, EnumerationGrowsItsBufferWhilePrintersAppear) {
-    // A printer appears between the size query and the next call; a
-    // spooler that asks for more without naming a larger size is retried
-    // like a failure, so the enumeration cannot loop without end.
-    g_script.needed = {600, 1400, 100};
-    LocalBuffer buffer;
-    DWORD count = 0;
-    EXPECT_EQ(EnumeratePrinters(buffer, &count), kEnumDone);
-    EXPECT_GE(buffer.capacity(), 1400u);
-    EXPECT_EQ(g_script.calls, 4);
-    EXPECT_EQ(g_script.pauses, std::vector<DWORD>(1, 1000));
-}
-
-TEST_F(Spooler, PrintingJobIsTheFirstJobThatPrintsAndIsNotGone) {
+TEST_F(Spooler, PrintingJobIsTheFirstJobThatPrintsAndIsNotGoneAndOnlySpoolerErrorsFail) {
     constexpr DWORD kPaused = 0x1, kSpooling = 0x8, kPrinting = 0x10, kDeleting = 0x4, kPrinted = 0x80,
                     kDeleted = 0x100;
-    struct Case {
+    const struct {
         const char* what;
         std::vector<DWORD> jobs;
+        std::optional<DWORD> failure;
         int result;
+    } cases[] = {
+        {"empty queue", {}, {}, 0},
+        {"one printing", {kPrinting}, {}, 1},
+        {"printing behind others", {kSpooling, kPaused, kPrinting}, {}, 1},
+        {"only jobs that are gone", {kPrinting | kDeleted, kPrinting | kDeleting, kPrinting | kPrinted}, {}, 0},
+        {"gone, then printing", {kPrinting | kPrinted, kPrinting}, {}, 1},
+        {"none printing", {kSpooling, kPaused}, {}, 0},
+        {"a spooler error", {kPrinting}, ERROR_INVALID_HANDLE, -1},
+        {"Wine's failure without an error", {}, 0, 0},
     };
-    const Case cases[] = {
-        {"empty queue", {}, 0},
-        {"one printing", {kPrinting}, 1},
-        {"printing behind others", {kSpooling, kPaused, kPrinting}, 1},
-        {"only jobs that are gone", {kPrinting | kDeleted, kPrinting | kDeleting, kPrinting | kPrinted}, 0},
-        {"gone, then printing", {kPrinting | kPrinted, kPrinting}, 1},
-        {"none printing", {kSpooling, kPaused}, 0},
-    };
-    HANDLE printer = reinterpret_cast<HANDLE>(0x1234);
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        g_script = Script{};
         g_script.jobs = c.jobs;
-        EXPECT_EQ(FindPrintingJob(printer), c.result);
+        g_script.jobs_failure = c.failure;
+        EXPECT_EQ(FindPrintingJob(reinterpret_cast<HANDLE>(0x1234)), c.result);
     }
-    g_script.jobs = {kPrinting};
-    g_script.job_entry_size = 4000;  // more than a first guess
-    EXPECT_EQ(FindPrintingJob(printer), 1);
-}
-
-TEST_F(Spooler, JobScanFailsOnSpoolerErrorsButNotOnWinesEmptyAnswer) {
-    HANDLE printer = reinterpret_cast<HANDLE>(0x1234);
     EXPECT_EQ(FindPrintingJob(nullptr), -1);
-    g_script.jobs_fail = true;
-    g_script.jobs_error = ERROR_INVALID_HANDLE;
-    EXPECT_EQ(FindPrintingJob(printer), -1);
-    g_script.jobs_error = 0;  // Wine fails EnumJobs without an error
-    EXPECT_EQ(FindPrintingJob(printer), 0);
 }
 
 TEST(PrinterNames, OnlyTheFourModelsInFullAndTheLocalParallelAndUsbPorts) {
