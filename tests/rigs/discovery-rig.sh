@@ -6,7 +6,8 @@
 #   orv9-lib  198.18.9.1   the library under Wine (netns-wine.sh), default
 #             198.18.10.1  route on the switch; permanent neighbours
 #                          198.18.9.14 (02:5E:91:00:00:14, a vendor MAC that
-#                          never answers) and 198.18.9.99 (nobody)
+#                          never answers) and 198.18.9.99 (nobody); one SYN
+#                          retry, so a connect to nobody fails after ~3 s
 #   orv9-sw   198.18.9.250 the switch (bridge orv9-br) and the rig's printer
 #                          simulator, control port 198.18.9.250:19109
 #   orv9-p1   198.18.9.11  FE:FF:FF:FF:00:01  GETA answers after 50 ms, DHCP
@@ -115,6 +116,7 @@ build_network() {
   in_ns orv9-p3 ip link set orv9-p3 up &&
   in_ns orv9-p3 ip route add default dev orv9-p3 &&
   in_ns orv9-lib sh -c "$add_gone" &&
+  in_ns orv9-lib sysctl -qw net.ipv4.tcp_syn_retries=1 &&
   in_ns orv9-lib ip neigh replace 198.18.9.14 lladdr 02:5e:91:00:00:14 dev orv9-lib nud permanent &&
   in_ns orv9-lib ip neigh replace 198.18.9.99 lladdr 02:00:00:09:00:99 dev orv9-lib nud permanent
 }
