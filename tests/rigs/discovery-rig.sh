@@ -11,7 +11,8 @@
 #   orv9-sw   198.18.9.250 the switch (bridge orv9-br) and the rig's printer
 #                          simulator, control port 198.18.9.250:19109
 #   orv9-p1   198.18.9.11  FE:FF:FF:FF:00:01  GETA answers after 50 ms, DHCP
-#                          requests every 200 ms
+#                          requests every 200 ms, each after the junk that h
+#                          sends too (so a search deafened by junk misses p1)
 #   orv9-p2   198.18.9.12  0A:4D:C2:12:34:56  GETA answers after 50 ms; a real
 #                          DHCP client (udhcpc) sends its requests
 #   orv9-h    198.18.9.13  02:00:00:09:00:13  an ordinary host: answers GETA at
@@ -138,7 +139,7 @@ start_printers() {
       --log "$sim_log" </dev/null || return 1
   local quiet="print=off command=off"
   sim_control <<EOF
-create p1 198.18.9.11 netns=orv9-p1 $quiet udp=any mac=FE:FF:FF:FF:00:01 udp_delay_ms=50 dhcp_every_ms=200
+create p1 198.18.9.11 netns=orv9-p1 $quiet udp=any mac=FE:FF:FF:FF:00:01 udp_delay_ms=50 dhcp_every_ms=200 dhcp_junk=$dhcp_junk
 create p2 198.18.9.12 netns=orv9-p2 $quiet udp=any mac=0A:4D:C2:12:34:56 udp_delay_ms=50
 create h 198.18.9.13 netns=orv9-h $quiet udp=any mac=02:00:00:09:00:13 udp_junk=$udp_junk dhcp_every_ms=200 dhcp_junk=$dhcp_junk
 create p3 198.18.10.2 netns=orv9-p3 $quiet mac=0A:4D:C2:00:10:02 dhcp_every_ms=200
