@@ -24,6 +24,8 @@
 
 namespace orv {
 
+struct HandleRecord;
+
 /* --- discovery_results: the result list -------------------------------- */
 
 constexpr size_t kFieldSize = 32;              // each text field of an entry
@@ -66,6 +68,11 @@ class ResultList {
      * length of `mac`, without regard to case. */
     bool HasMac(const char* mac) const;
 
+    /* Whether the DHCP and UDP searches record a device with this MAC:
+     * it passes the device filter, is not below the count yet, and the
+     * array has room. */
+    bool TakesDevice(const char* mac) const { return PassesDeviceFilter(mac) && !HasMac(mac) && !Full(); }
+
     /* Write a field of the entry at index count; only while !Full(). */
     void WriteAddress(const char* text) { CopyField(entries_[*count_].address, text); }
     void WriteMac(const char* text) { CopyField(entries_[*count_].mac, text); }
@@ -101,6 +108,16 @@ class ScopedSocket {
   private:
     SOCKET socket_ = INVALID_SOCKET;
 };
+
+/* One receive on a non-blocking datagram socket into `buffer`, which is
+ * zero-filled first (bytes beyond a short datagram read as 0). */
+enum class Received { kNothing, kDatagram, kFailed };
+Received ReceiveDatagram(SOCKET socket, unsigned char* buffer, int size);
+
+/* Keeps a listening search's seconds (0: five) and multiplier (0: one) in
+ * the handle's fields and returns their product in milliseconds, a 32-bit
+ * number as those fields hold it. */
+uint32_t KeepListeningTime(HandleRecord* record, DWORD seconds, DWORD multiplier);
 
 /* 127.0.0.1 in network byte order: the row every search leaves out. */
 bool IsLoopbackRow(const MIB_IPADDRROW& row);

@@ -16,8 +16,6 @@ namespace orv {
 namespace {
 
 constexpr unsigned short kDhcpServerPort = 67;
-constexpr DWORD kDefaultSeconds = 5;
-constexpr DWORD kDefaultMultiplier = 1;
 constexpr DWORD kPassPauseMs = 100;
 constexpr int kReceiveSize = 2048;
 constexpr size_t kHardwareAddressOffset = 28;  // chaddr of a BOOTP/DHCP message
@@ -92,7 +90,7 @@ struct Listening {
 void RecordRequest(const unsigned char* request, const MIB_IPADDRROW& row, const Listening& run) {
     char mac[kMacTextSize];
     FormatMac(request + kHardwareAddressOffset, mac);
-    if (!PassesDeviceFilter(mac) || run.list->HasMac(mac) || run.list->Full())
+    if (!run.list->TakesDevice(mac))
         return;
     if (run.interfaces != nullptr)
         WriteInterfaceEntry(&run.interfaces[run.list->count()], row);
@@ -100,20 +98,13 @@ void RecordRequest(const unsigned char* request, const MIB_IPADDRROW& row, const
     run.list->Add();
 }
 
-/* One receive on one row's socket. */
+/* One receive on one row's socket; a failure takes the interface out. */
 void PollListener(ListenerTable& listeners, DWORD i, const MIB_IPADDRROW& row, const Listening& run) {
-    unsigned char request[kReceiveSize] = {};
-    int got = recv(listeners.at(i), reinterpret_cast<char*>(request), sizeof request, 0);
-    if (got == SOCKET_ERROR) {
-        int error = WSAGetLastError();
-        // Would block: nothing waiting. Message too long: a datagram
-        // bigger than any request was cut and is dropped; the interface
-        // is still heard. Anything else takes the interface out.
-        if (error != WSAEWOULDBLOCK && error != WSAEMSGSIZE)
-            listeners.Close(i);
-        return;
-    }
-    if (got > 0)
+    unsigned char request[kReceiveSize];
+    Received received = ReceiveDatagram(listeners.at(i), request, sizeof request);
+    if (received == Received::kFailed)
+        listeners.Close(i);
+    else if (received == Received::kDatagram)
         RecordRequest(request, row, run);
 }
 
@@ -124,8 +115,7 @@ int SendSearchDhcp(OvHandle handle, void* results, void* interfaces, DWORD capac
     HandleRecord* record = RecordOf(handle);
     if (record == nullptr || results == nullptr || count == nullptr)
         return 0;
-    record->wait_seconds = static_cast<int32_t>(seconds == 0 ? kDefaultSeconds : seconds);
-    record->retry_count = static_cast<int32_t>(multiplier == 0 ? kDefaultMultiplier : multiplier);
+    uint32_t limit_ms = KeepListeningTime(record, seconds, multiplier);
 
     InterfaceTable rows = QueryInterfaceTable();
     if (rows.empty())
@@ -138,9 +128,6 @@ int SendSearchDhcp(OvHandle handle, void* results, void* interfaces, DWORD capac
 
     ResultList list(results, count, capacity);
     Listening run = {&list, static_cast<OvInterfaceEntry*>(interfaces)};
-    // The product as a 32-bit number, as the handle's fields hold it.
-    uint32_t limit_ms = static_cast<uint32_t>(record->wait_seconds) *
-                        static_cast<uint32_t>(record->retry_count) * 1000u;
     ULONGLONG start = GetTickCount64();
     while (GetTickCount64() - start < limit_ms) {
         for (DWORD i = 0; i < rows.size(); ++i) {

@@ -57,20 +57,6 @@ void StoreChecksum(unsigned char* message, size_t size) {
     memcpy(message + kChecksumOffset, &checksum, sizeof checksum);
 }
 
-/* A dotted address, else the first address of a host-name lookup. */
-bool ResolveAddress(const char* text, ULONG* address) {
-    ULONG dotted = inet_addr(text);
-    if (dotted != INADDR_NONE) {
-        *address = dotted;
-        return true;
-    }
-    hostent* host = gethostbyname(text);
-    if (host == nullptr || host->h_addrtype != AF_INET || host->h_addr_list[0] == nullptr)
-        return false;
-    memcpy(address, host->h_addr_list[0], sizeof *address);
-    return true;
-}
-
 bool SetTimeout(SOCKET socket, int option, DWORD milliseconds) {
     return setsockopt(socket, SOL_SOCKET, option, reinterpret_cast<const char*>(&milliseconds),
                       sizeof milliseconds) == 0;
@@ -183,7 +169,7 @@ int ProbeAddress(const char* address_text) {
         return 0;
     sockaddr_in to = {};
     to.sin_family = AF_INET;
-    if (!ResolveAddress(address_text, &to.sin_addr.s_addr))
+    if (!ResolveIpv4(address_text, &to.sin_addr.s_addr))
         return 0;
     BindToTargetSubnet(socket.get(), to.sin_addr.s_addr);
 

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "internal.h"
+
 namespace orv {
 
 namespace {
@@ -24,6 +26,9 @@ constexpr char kFilterFirst[] = "FE:FF:FF:FF";
 constexpr size_t kFilterFirstLength = 11;
 constexpr char kFilterSecond[] = "0A:4D:C2";
 constexpr size_t kFilterSecondLength = 8;
+
+constexpr DWORD kDefaultListeningSeconds = 5;
+constexpr DWORD kDefaultMultiplier = 1;
 
 }  // namespace
 
@@ -80,6 +85,23 @@ void ScopedSocket::Close() {
     if (socket_ != INVALID_SOCKET)
         closesocket(socket_);
     socket_ = INVALID_SOCKET;
+}
+
+Received ReceiveDatagram(SOCKET socket, unsigned char* buffer, int size) {
+    memset(buffer, 0, size);
+    if (recv(socket, reinterpret_cast<char*>(buffer), size, 0) != SOCKET_ERROR)
+        return Received::kDatagram;
+    int error = WSAGetLastError();
+    // Would block: nothing waiting. Message too long: a datagram longer
+    // than any request or reply was cut to the buffer; it is dropped, and
+    // the devices heard after it still count.
+    return error == WSAEWOULDBLOCK || error == WSAEMSGSIZE ? Received::kNothing : Received::kFailed;
+}
+
+uint32_t KeepListeningTime(HandleRecord* record, DWORD seconds, DWORD multiplier) {
+    record->wait_seconds = seconds == 0 ? kDefaultListeningSeconds : seconds;
+    record->retry_count = multiplier == 0 ? kDefaultMultiplier : multiplier;
+    return record->wait_seconds * record->retry_count * 1000u;
 }
 
 bool IsLoopbackRow(const MIB_IPADDRROW& row) {

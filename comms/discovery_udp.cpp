@@ -30,7 +30,6 @@ constexpr size_t kMacOffset = 8;
 constexpr size_t kAddressOffset = 16;
 constexpr size_t kAddress2Offset = 20;
 constexpr int kReceiveSize = 2048;
-constexpr DWORD kDefaultSeconds = 5;
 constexpr DWORD kDefaultRepeat = 1;
 constexpr double kMinimumTimeout = 0.1;  // seconds
 constexpr DWORD kRepeatPauseMs = 1;
@@ -59,9 +58,25 @@ bool AllowBroadcast(SOCKET socket) {
                       sizeof on) == 0;
 }
 
-bool SendRecord(SOCKET socket, const sockaddr_in& to, const unsigned char (&record)[kRecordSize]) {
-    return sendto(socket, reinterpret_cast<const char*>(record), kRecordSize, 0,
-                  reinterpret_cast<const sockaddr*>(&to), sizeof to) != SOCKET_ERROR;
+enum class Sent { kNoNetwork, kSent, kFailed };
+
+/* Sends `request` to port 19541 of `destination` from `socket`, a new
+ * datagram socket (broadcasts allowed when asked) that stays open for the
+ * replies. Nothing is sent on a machine without a network, which is all
+ * that the interface table tells here. */
+Sent SendRequest(ScopedSocket& socket, const char* destination, bool broadcast,
+                 const unsigned char (&request)[kRecordSize]) {
+    if (QueryInterfaceTable().empty())
+        return Sent::kNoNetwork;
+    socket = ScopedSocket(::socket(AF_INET, SOCK_DGRAM, 0));
+    if (!socket.valid())
+        return Sent::kFailed;
+    if (broadcast)
+        AllowBroadcast(socket.get());
+    sockaddr_in to = DestinationOf(destination);
+    int sent = sendto(socket.get(), reinterpret_cast<const char*>(request), kRecordSize, 0,
+                      reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    return sent == SOCKET_ERROR ? Sent::kFailed : Sent::kSent;
 }
 
 void WaitOut(ULONGLONG start, ULONGLONG limit_ms) {
@@ -72,20 +87,6 @@ void WaitOut(ULONGLONG start, ULONGLONG limit_ms) {
     }
 }
 
-enum class Received { kNothing, kReply, kFailed };
-
-Received ReceiveReply(SOCKET socket, unsigned char (&reply)[kReceiveSize]) {
-    memset(reply, 0, sizeof reply);  // bytes beyond a short reply read as 0
-    if (recv(socket, reinterpret_cast<char*>(reply), sizeof reply, 0) != SOCKET_ERROR)
-        return Received::kReply;
-    int error = WSAGetLastError();
-    // A datagram longer than any reply was cut to the buffer: it is
-    // dropped, and the devices that answer after it are still heard.
-    if (error == WSAEWOULDBLOCK || error == WSAEMSGSIZE)
-        return Received::kNothing;
-    return Received::kFailed;
-}
-
 void RecordReply(const unsigned char (&reply)[kReceiveSize], ResultList& list) {
     char mac[kMacTextSize];
     FormatMac(reply + kMacOffset, mac);
@@ -93,7 +94,7 @@ void RecordReply(const unsigned char (&reply)[kReceiveSize], ResultList& list) {
     memcpy(&address, reply + kAddressOffset, sizeof address);
     char address_text[16];
     FormatAddress(address, address_text);
-    if (!PassesDeviceFilter(mac) || list.HasMac(mac) || list.Full())
+    if (!list.TakesDevice(mac))
         return;
     list.WriteMac(mac);
     list.WriteAddress(address_text);
@@ -116,7 +117,7 @@ int Listen(ScopedSocket& socket, const Exchange& exchange) {
     unsigned char reply[kReceiveSize];
     ULONGLONG start = GetTickCount64();
     while (GetTickCount64() - start < exchange.limit_ms) {
-        Received received = ReceiveReply(socket.get(), reply);
+        Received received = ReceiveDatagram(socket.get(), reply, sizeof reply);
         if (received == Received::kFailed) {
             socket.Close();
             WaitOut(start, exchange.limit_ms);
@@ -132,21 +133,13 @@ int Listen(ScopedSocket& socket, const Exchange& exchange) {
 }
 
 int RunExchange(const Exchange& exchange) {
-    // The interface table only tells whether this machine has a network.
-    InterfaceTable rows = QueryInterfaceTable();
-    if (rows.empty())
-        return 1;
-    ScopedSocket socket(::socket(AF_INET, SOCK_DGRAM, 0));
-    if (!socket.valid())
-        return 0;
-    sockaddr_in to = DestinationOf(exchange.destination);
-    if (exchange.broadcast)
-        AllowBroadcast(socket.get());
     unsigned char request[kRecordSize];
     BuildRecord(request, kGetCommand);
     memset(request + kMacOffset, 0xFF, 6);
-    if (!SendRecord(socket.get(), to, request))
-        return 0;
+    ScopedSocket socket;
+    Sent sent = SendRequest(socket, exchange.destination, exchange.broadcast, request);
+    if (sent != Sent::kSent)
+        return sent == Sent::kNoNetwork ? 1 : 0;
     return Listen(socket, exchange);
 }
 
@@ -201,14 +194,10 @@ int SendSearchUdpBroadcast(OvHandle handle, void* results, DWORD capacity, DWORD
     HandleRecord* record = RecordOf(handle);
     if (record == nullptr || results == nullptr || count == nullptr || destination == nullptr)
         return 0;
-    record->wait_seconds = static_cast<int32_t>(seconds == 0 ? kDefaultSeconds : seconds);
-    record->retry_count = static_cast<int32_t>(repeat == 0 ? kDefaultRepeat : repeat);
-    uint32_t wait = static_cast<uint32_t>(record->wait_seconds);
-    uint32_t times = static_cast<uint32_t>(record->retry_count);
+    uint32_t limit_ms = KeepListeningTime(record, seconds, repeat);
     ResultList list(results, count, capacity);
-    // The product as a 32-bit number, as the handle's fields hold it.
-    Exchange exchange = {&list, destination, true, wait * times * 1000u, false};
-    return RepeatExchange(exchange, times);
+    Exchange exchange = {&list, destination, true, limit_ms, false};
+    return RepeatExchange(exchange, record->retry_count);
 }
 
 int SendSearchUdpUnicast(OvHandle handle, void* results, DWORD capacity, double timeout,
@@ -235,23 +224,16 @@ int SendSetUdp(int enable, const char* mac, const char* address, const char* add
     ULONG new_address;
     if (!ParseMacText(mac, octets) || !ConvertsAsAddress(address, &new_address))
         return 0;
-
-    InterfaceTable rows = QueryInterfaceTable();
-    if (rows.empty())
-        return 1;
-    ScopedSocket socket(::socket(AF_INET, SOCK_DGRAM, 0));
-    if (!socket.valid())
-        return 0;
-    sockaddr_in to = DestinationOf(destination);
-    AllowBroadcast(socket.get());
     unsigned char request[kRecordSize];
     BuildRecord(request, kSetCommand);
     memcpy(request + kMacOffset, octets, sizeof octets);
     ULONG second_address = inet_addr(address2);
     memcpy(request + kAddressOffset, &new_address, 4);
     memcpy(request + kAddress2Offset, &second_address, 4);
-    if (!SendRecord(socket.get(), to, request))
-        return 0;
+    ScopedSocket socket;
+    Sent sent = SendRequest(socket, destination, true, request);
+    if (sent != Sent::kSent)
+        return sent == Sent::kNoNetwork ? 1 : 0;
     Sleep(kSetPauseMs);
     return 1;
 }

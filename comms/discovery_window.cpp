@@ -20,7 +20,6 @@ namespace orv {
 namespace {
 
 constexpr char kSearchClassBase[] = "DmrxSearchClass";
-constexpr UINT_PTR kSearchTimer = 1;
 
 void SendBroadcastEcho(const MIB_IPADDRROW& row) {
     ScopedSocket socket(::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP));
@@ -64,15 +63,15 @@ LRESULT OnCreate(HWND window, LPARAM lparam) {
     SendBroadcastEchoes();
     // Without its timer the run would never end: close the window instead,
     // so the run ends at once without a scan.
-    if (SetTimer(window, kSearchTimer, TimerMilliseconds(job->wait_seconds), nullptr) == 0)
+    if (SetTimer(window, kRunTimer, TimerMilliseconds(job->wait_seconds), nullptr) == 0)
         PostMessageA(window, WM_CLOSE, 0, 0);
     return 0;
 }
 
 LRESULT OnTimer(HWND window, WPARAM timer) {
-    if (timer != kSearchTimer)
+    if (timer != kRunTimer)
         return 0;
-    KillTimer(window, kSearchTimer);
+    KillTimer(window, kRunTimer);
     auto* job = static_cast<SearchJob*>(AttachedParam(window));
     HandleRecord* record = RecordOf(job->handle);
     if (record != nullptr) {

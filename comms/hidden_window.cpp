@@ -12,6 +12,9 @@
  */
 #include "hidden_window.h"
 
+#include <cstdint>
+#include <cstdio>
+
 namespace orv {
 
 namespace {
@@ -32,6 +35,14 @@ BOOL RegisterHiddenClass(HINSTANCE instance, const char* class_name, WNDPROC pro
 
 BOOL UnregisterHiddenClass(HINSTANCE instance, const char* class_name) {
     return UnregisterClassA(class_name, instance);
+}
+
+bool FormatRunClassName(char* name, size_t size, const char* base, const char* host, const void* unique) {
+    // The address is written whole: a 32-bit "%x" of a 64-bit address
+    // would keep only its low half, which two live objects may share.
+    int written = snprintf(name, size, "%s %llu %s %llx", base, static_cast<unsigned long long>(GetTickCount64()),
+                           host, static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(unique)));
+    return written > 0 && static_cast<size_t>(written) < size;
 }
 
 namespace {

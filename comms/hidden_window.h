@@ -13,6 +13,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 namespace orv {
 
 /* Registers a class named `class_name` for `instance` with `procedure`:
@@ -22,6 +24,12 @@ BOOL RegisterHiddenClass(HINSTANCE instance, const char* class_name, WNDPROC pro
 
 /* UnregisterClassA's own result. */
 BOOL UnregisterHiddenClass(HINSTANCE instance, const char* class_name);
+
+/* Writes "<base> <tick> <host> <unique>" into `name` (`size` bytes): the
+ * tick count, and the address `unique` of an object that lives as long as
+ * the class, which tells apart the classes of one host made in the same
+ * millisecond. False when the name does not fit. */
+bool FormatRunClassName(char* name, size_t size, const char* base, const char* host, const void* unique);
 
 /* A class registered for the length of one run, unregistered when the
  * object goes out of scope (the search window and the connect probe). */

@@ -8,6 +8,8 @@
  */
 #include "netif.h"
 
+#include <cstring>
+
 namespace orv {
 
 namespace {
@@ -60,6 +62,23 @@ void BindToTargetSubnet(SOCKET socket, ULONG target) {
         if (bind(socket, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0)
             return;
     }
+}
+
+bool LookUpFirstIpv4(const char* name, ULONG* address) {
+    hostent* host = gethostbyname(name);
+    if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != sizeof *address ||
+        host->h_addr_list[0] == nullptr)
+        return false;
+    memcpy(address, host->h_addr_list[0], sizeof *address);
+    return true;
+}
+
+bool ResolveIpv4(const char* text, ULONG* address) {
+    ULONG dotted = inet_addr(text);
+    if (dotted == INADDR_NONE)
+        return LookUpFirstIpv4(text, address);
+    *address = dotted;
+    return true;
 }
 
 }  // namespace orv

@@ -1,6 +1,7 @@
 /*
- * netif.h - the machine's IPv4 interface table and the binding of a socket
- * to the interface address on a target's subnet.
+ * netif.h - the machine's IPv4 interface table, the binding of a socket
+ * to the interface address on a target's subnet, and host texts resolved
+ * to IPv4 addresses.
  */
 #ifndef ORVCOMMS_NETIF_H
 #define ORVCOMMS_NETIF_H
@@ -42,6 +43,13 @@ InterfaceTable QueryInterfaceTable();
  * unbound and the platform picks the local address at connect. `target`
  * is in network byte order. */
 void BindToTargetSubnet(SOCKET socket, ULONG target);
+
+/* The first IPv4 address the platform's host lookup (gethostbyname) gives
+ * for `name`, in network byte order. */
+bool LookUpFirstIpv4(const char* name, ULONG* address);
+
+/* A dotted address as it stands, otherwise LookUpFirstIpv4. */
+bool ResolveIpv4(const char* text, ULONG* address);
 
 }  // namespace orv
 

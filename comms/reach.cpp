@@ -19,8 +19,7 @@
 #include <ipexport.h>
 
 #include <atomic>
-#include <cstdint>
-#include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "heap_blocks.h"
@@ -98,16 +97,6 @@ struct EchoInterface {
     }
 };
 
-/* The first address the platform's host lookup gives for the text. */
-bool LookUpFirst(const char* address, IPAddr* target) {
-    hostent* host = gethostbyname(address);
-    if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != sizeof *target ||
-        host->h_addr_list[0] == nullptr)
-        return false;
-    memcpy(target, host->h_addr_list[0], sizeof *target);
-    return true;
-}
-
 /* One echo on an open echo handle; 1 when an echo reply came back. The
  * echo call also counts error replies (such as "host unreachable" from a
  * router), so the reply's status decides. */
@@ -129,7 +118,7 @@ int EchoCheck(const char* address) {
     if (library.get() == nullptr)
         return 0;
     IPAddr target;
-    if (!LookUpFirst(address, &target))
+    if (!LookUpFirstIpv4(address, &target))
         return 0;
     EchoInterface echo;
     if (!echo.Find(library))
@@ -174,16 +163,6 @@ void Decide(HWND window, HandleRecord* record, LONG outcome) {
     ArmRunTimer(window, kEndAtOnceMs);
 }
 
-/* A dotted address as it stands, else the first address of the name. */
-bool ProbeTarget(const char* address, ULONG* target) {
-    ULONG dotted = inet_addr(address);
-    if (dotted != INADDR_NONE) {
-        *target = dotted;
-        return true;
-    }
-    return LookUpFirst(address, target);
-}
-
 /* WM_CREATE: start the connection and arm the one-second wait. */
 void StartProbe(HWND window, HandleRecord* record) {
     record->socket = socket(AF_INET, SOCK_STREAM, 0);
@@ -194,7 +173,7 @@ void StartProbe(HWND window, HandleRecord* record) {
     sockaddr_in target = {};
     target.sin_family = AF_INET;
     target.sin_port = htons(kProbePort);
-    if (!ProbeTarget(record->address, &target.sin_addr.s_addr)) {
+    if (!ResolveIpv4(record->address, &target.sin_addr.s_addr)) {
         CloseProbeSocket(record);
         Decide(window, record, kNoAddress);
         return;
@@ -266,10 +245,7 @@ bool RunProbe(HandleRecord* record) {
     if (unique.get() == nullptr)
         return false;
     char class_name[kClassNameSize];
-    int written = snprintf(class_name, sizeof class_name, "HTTPCONNECT %llu %s %llx",
-                           static_cast<unsigned long long>(GetTickCount64()), record->address,
-                           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(unique.get())));
-    if (written <= 0 || static_cast<size_t>(written) >= sizeof class_name)
+    if (!FormatRunClassName(class_name, sizeof class_name, "HTTPCONNECT", record->address, unique.get()))
         return false;
     ScopedHiddenClass window_class(record->instance, class_name, ProbeWindowProc);
     if (!window_class.registered())

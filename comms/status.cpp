@@ -22,7 +22,6 @@
 #include <ws2tcpip.h>
 
 #include <cstdint>
-#include <cstdio>
 
 #include "hidden_window.h"
 #include "internal.h"
@@ -72,16 +71,6 @@ class ExchangeClaim {
     HandleRecord* record_;
     bool held_;
 };
-
-/* "DmrxStatusClass <tick> <host> <record>". The record's address is
- * written whole: a 32-bit "%x" of a 64-bit address would keep only its
- * low half, which two live records may share. */
-bool MakeClassName(HandleRecord* record) {
-    int written = snprintf(record->class_name, kClassNameSize, "%s %llu %s %llx", kClassBase,
-                           static_cast<unsigned long long>(GetTickCount64()), record->address,
-                           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(record)));
-    return written > 0 && static_cast<size_t>(written) < kClassNameSize;
-}
 
 /* TIME in milliseconds for timer 1; a TIME beyond what a window timer can
  * hold waits as long as the timer can. */
@@ -218,8 +207,10 @@ OvHandle OpenStatus(const char* host) {
     TimeAndRetry config = ReadTimeAndRetry();
     record->wait_seconds = config.wait_seconds;
     record->retry_count = config.retry_count;
-    // An empty text would resolve to this machine itself.
-    if (host[0] != '\0' && CopyHostText(record, host) && MakeClassName(record) &&
+    // An empty text would resolve to this machine itself. The class,
+    // "DmrxStatusClass <tick> <host> <record>", is the handle's own.
+    if (host[0] != '\0' && CopyHostText(record, host) &&
+        FormatRunClassName(record->class_name, kClassNameSize, kClassBase, record->address, record) &&
         RegisterHiddenClass(record->instance, record->class_name, StatusWindowProc))
         return HandleOf(record);
     FreeRecord(record);

@@ -6,11 +6,13 @@
 #   orv9-lib  198.18.9.1   the library under Wine (netns-wine.sh), default
 #             198.18.10.1  route on the switch; permanent neighbours
 #                          198.18.9.14 (02:5E:91:00:00:14, a vendor MAC that
-#                          never answers) and 198.18.9.99 (nobody)
+#                          never answers) and 198.18.9.99 (nobody); one SYN
+#                          retry, so a connect to nobody fails after ~3 s
 #   orv9-sw   198.18.9.250 the switch (bridge orv9-br) and the rig's printer
 #                          simulator, control port 198.18.9.250:19109
 #   orv9-p1   198.18.9.11  FE:FF:FF:FF:00:01  GETA answers after 50 ms, DHCP
-#                          requests every 200 ms
+#                          requests every 200 ms, each after the junk that h
+#                          sends too (so a search deafened by junk misses p1)
 #   orv9-p2   198.18.9.12  0A:4D:C2:12:34:56  GETA answers after 50 ms; a real
 #                          DHCP client (udhcpc) sends its requests
 #   orv9-h    198.18.9.13  02:00:00:09:00:13  an ordinary host: answers GETA at
@@ -115,6 +117,7 @@ build_network() {
   in_ns orv9-p3 ip link set orv9-p3 up &&
   in_ns orv9-p3 ip route add default dev orv9-p3 &&
   in_ns orv9-lib sh -c "$add_gone" &&
+  in_ns orv9-lib sysctl -qw net.ipv4.tcp_syn_retries=1 &&
   in_ns orv9-lib ip neigh replace 198.18.9.14 lladdr 02:5e:91:00:00:14 dev orv9-lib nud permanent &&
   in_ns orv9-lib ip neigh replace 198.18.9.99 lladdr 02:00:00:09:00:99 dev orv9-lib nud permanent
 }
@@ -136,7 +139,7 @@ start_printers() {
       --log "$sim_log" </dev/null || return 1
   local quiet="print=off command=off"
   sim_control <<EOF
-create p1 198.18.9.11 netns=orv9-p1 $quiet udp=any mac=FE:FF:FF:FF:00:01 udp_delay_ms=50 dhcp_every_ms=200
+create p1 198.18.9.11 netns=orv9-p1 $quiet udp=any mac=FE:FF:FF:FF:00:01 udp_delay_ms=50 dhcp_every_ms=200 dhcp_junk=$dhcp_junk
 create p2 198.18.9.12 netns=orv9-p2 $quiet udp=any mac=0A:4D:C2:12:34:56 udp_delay_ms=50
 create h 198.18.9.13 netns=orv9-h $quiet udp=any mac=02:00:00:09:00:13 udp_junk=$udp_junk dhcp_every_ms=200 dhcp_junk=$dhcp_junk
 create p3 198.18.10.2 netns=orv9-p3 $quiet mac=0A:4D:C2:00:10:02 dhcp_every_ms=200

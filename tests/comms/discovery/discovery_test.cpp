@@ -1,8 +1,8 @@
 #include "discovery_test.h"
 
-#include <iphlpapi.h>
-
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 
@@ -12,9 +12,20 @@ constexpr char kRigControlAddress[] = "198.18.9.250";
 constexpr u_short kRigControlPort = 19109;
 constexpr DWORD kControlTimeoutMs = 5000;
 
+/* A touch of the guard page ends the test program at once: the platform's
+ * crash dialog would hold it until the test's time-out. */
+LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* crash) {
+    fprintf(stderr, "exception %08lx at %p\n", crash->ExceptionRecord->ExceptionCode,
+            crash->ExceptionRecord->ExceptionAddress);
+    fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
 }  // namespace
 
 GuardedEntries::GuardedEntries(DWORD capacity) : capacity_(capacity) {
+    SetUnhandledExceptionFilter(EndOnCrash);
     SYSTEM_INFO system;
     GetSystemInfo(&system);
     size_t bytes = capacity * sizeof(OvSearchEntry);
@@ -37,17 +48,14 @@ std::string FieldText(const char (&field)[32]) {
 }
 
 bool Untouched(const char (&field)[32]) {
-    for (char c : field) {
-        if (c != 'x')
-            return false;
-    }
-    return true;
+    return std::all_of(field, field + sizeof field, [](char c) { return c == 'x'; });
 }
 
 std::vector<std::string> Macs(GuardedEntries& entries, DWORD count) {
     std::vector<std::string> macs;
     for (DWORD i = 0; i < count && i < entries.capacity(); ++i)
         macs.push_back(FieldText(entries[i].mac));
+    std::sort(macs.begin(), macs.end());
     return macs;
 }
 
@@ -63,21 +71,6 @@ void DiscoveryTest::TearDown() {
         EXPECT_EQ(api_.CloseSearch(search_), 1);
     }
     api_.Cleanup();
-}
-
-bool InRig(const char* address) {
-    ULONG size = 0;
-    if (GetIpAddrTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER)
-        return false;
-    std::vector<char> buffer(size);
-    auto* table = reinterpret_cast<MIB_IPADDRTABLE*>(buffer.data());
-    if (GetIpAddrTable(table, &size, FALSE) != NO_ERROR)
-        return false;
-    for (DWORD i = 0; i < table->dwNumEntries; ++i) {
-        if (table->table[i].dwAddr == inet_addr(address))
-            return true;
-    }
-    return false;
 }
 
 std::string RigStat(const std::string& printer, const std::string& key) {
@@ -112,20 +105,6 @@ std::string RigStat(const std::string& printer, const std::string& key) {
     return "";
 }
 
-bool StartUnixCommand(const std::string& command_line) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    std::vector<char> line(command_line.begin(), command_line.end());
-    line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-        return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
-}
-
 bool RunUnixCommand(const std::string& command, DWORD timeout_ms) {
     // The end of a Unix process cannot be waited for from here: the
     // command leaves a file behind when it succeeded.
@@ -137,13 +116,16 @@ bool RunUnixCommand(const std::string& command, DWORD timeout_ms) {
     std::string marker = "/tmp/orv9-done-" + std::to_string(GetCurrentProcessId()) + "-" +
                          std::to_string(now.QuadPart) + "-" + std::to_string(serial++);
     std::string windows_marker = "Z:" + marker;
-    for (char& c : windows_marker) {
-        if (c == '/')
-            c = '\\';
-    }
+    std::replace(windows_marker.begin(), windows_marker.end(), '/', '\\');
     DeleteFileA(windows_marker.c_str());
-    if (!StartUnixCommand("Z:\\bin\\bash -c \"" + command + " && touch " + marker + "\""))
+    std::string line = "Z:\\bin\\bash -c \"" + command + " && touch " + marker + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
     bool done = WaitUntil([&] { return GetFileAttributesA(windows_marker.c_str()) != INVALID_FILE_ATTRIBUTES; },
                           timeout_ms);
     DeleteFileA(windows_marker.c_str());

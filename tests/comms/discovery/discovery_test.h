@@ -5,24 +5,10 @@
 #ifndef ORV_TEST_DISCOVERY_TEST_H
 #define ORV_TEST_DISCOVERY_TEST_H
 
-#include <gtest/gtest.h>
-
-#include <winsock2.h>
-#include <windows.h>
-
 #include <string>
 #include <vector>
 
-#include "ovapi.h"
-
-class Stopwatch {
-  public:
-    Stopwatch() : start_(GetTickCount64()) {}
-    double Seconds() const { return (GetTickCount64() - start_) / 1000.0; }
-
-  private:
-    ULONGLONG start_;
-};
+#include "net_fixture.h"
 
 /* An array of `capacity` 96-byte entries whose last byte is followed by
  * a page that may not be touched. Every byte starts as 'x'. */
@@ -49,8 +35,9 @@ class GuardedEntries {
 std::string FieldText(const char (&field)[32]);
 /* Whether every byte of the field is still 'x'. */
 bool Untouched(const char (&field)[32]);
-/* The MAC texts of entries [0, count). */
-std::vector<std::string> Macs(GuardedEntries& entries, DWORD count);
+/* The MAC texts of entries [0, count), sorted. */
+using MacList = std::vector<std::string>;
+MacList Macs(GuardedEntries& entries, DWORD count);
 
 class DiscoveryTest : public ::testing::Test {
   protected:
@@ -76,25 +63,27 @@ constexpr char kRigP3[] = "198.18.10.2";          // on the second network
 constexpr char kRigP3Mac[] = "0A:4D:C2:00:10:02";
 constexpr char kRigSilentVendor[] = "198.18.9.14";  // vendor MAC, never answers
 constexpr char kRigNobody[] = "198.18.9.99";
-constexpr char kRigJunkMac[] = "FE:FF:FF:FF:00:77";  // inside the long junk datagrams
 
-/* Whether this process runs in the rig's namespace `ns` (its interface
- * `address` is in the interface table). */
-bool InRig(const char* address);
-
+/* Skips unless this process runs in the rig's namespace that has the
+ * interface `address`. */
 #define SKIP_OUTSIDE_RIG(address)                                                         \
     do {                                                                                  \
-        if (!InRig(address))                                                              \
+        if (!HasInterfaceAddress(address))                                                \
             GTEST_SKIP() << "discovery rig not up (tests/rigs/discovery-rig.sh, root)";   \
     } while (0)
+
+/* The rig's tests: skipped outside the library's namespace. */
+class RigTest : public DiscoveryTest {
+  protected:
+    void SetUp() override {
+        SKIP_OUTSIDE_RIG(kRigLibrary);
+        DiscoveryTest::SetUp();
+    }
+};
 
 /* One statistic of a printer of the rig's simulator ("geta" of "p1"), or
  * "" when the simulator cannot be asked. */
 std::string RigStat(const std::string& printer, const std::string& key);
-
-/* Starts a Linux program of this machine (Wine runs it natively, in this
- * namespace) and returns at once: its end cannot be waited for. */
-bool StartUnixCommand(const std::string& command_line);
 
 /* Runs a shell command line (bash) of this machine, in this namespace,
  * and waits for it; false when it failed or took longer than

@@ -7,55 +7,41 @@
 
 namespace {
 
-using MacList = std::vector<std::string>;
-
-MacList Sorted(MacList macs) {
-    std::sort(macs.begin(), macs.end());
-    return macs;
-}
+using UdpRig = RigTest;
 
 long long Stat(const char* printer, const char* key) {
     std::string value = RigStat(printer, key);
     return value.empty() ? -1 : atoll(value.c_str());
 }
 
-class UdpRig : public DiscoveryTest {
-  protected:
-    void SetUp() override {
-        SKIP_OUTSIDE_RIG(kRigLibrary);
-        DiscoveryTest::SetUp();
+TEST_F(UdpRig, ABroadcastRecordsTheVendorPrintersThatFitTheArray) {
+    const struct {
+        const char* destination;
+        const char* sent_to;  // as p1 heard it
+        DWORD capacity;
+    } cases[] = {
+        {kRigBroadcast, kRigBroadcast, 8},
+        {"printers", "255.255.255.255", 8},  // no dotted address
+        {kRigBroadcast, kRigBroadcast, 1},
+    };
+    for (const auto& c : cases) {
+        long long before = Stat("p1", "geta");
+        ASSERT_GE(before, 0) << "rig simulator unreachable";
+        GuardedEntries entries(c.capacity);
+        DWORD count = 0;
+        EXPECT_EQ(api_.SendSearchUdpBroadcast(search_, entries.data(), c.capacity, 1, 1, &count, c.destination), 1);
+        EXPECT_EQ(Stat("p1", "geta"), before + 1) << c.destination;
+        EXPECT_EQ(RigStat("p1", "geta_to"), c.sent_to);
+        ASSERT_EQ(count, std::min<DWORD>(c.capacity, 2)) << c.destination;
+        if (c.capacity > 1) {
+            EXPECT_EQ(Macs(entries, count), (MacList{kRigP2Mac, kRigP1Mac})) << c.destination;
+        }
+        for (DWORD i = 0; i < count; ++i) {
+            std::string mac = FieldText(entries[i].mac);
+            EXPECT_TRUE(mac == kRigP1Mac || mac == kRigP2Mac) << mac;
+            EXPECT_EQ(FieldText(entries[i].address), mac == kRigP1Mac ? kRigP1 : kRigP2);
+        }
     }
-    int Broadcast(const char* destination, DWORD capacity = 8) {
-        return api_.SendSearchUdpBroadcast(search_, entries_.data(), capacity, 1, 1, &count_, destination);
-    }
-    GuardedEntries entries_{8};
-    DWORD count_ = 0;
-};
-
-TEST_F(UdpRig, ABroadcastFindsTheVendorPrintersWhateverElseAnswers) {
-    long long before = Stat("p1", "geta");
-    ASSERT_GE(before, 0) << "rig simulator unreachable";
-    EXPECT_EQ(Broadcast(kRigBroadcast), 1);
-    ASSERT_EQ(Sorted(Macs(entries_, count_)), Sorted({kRigP1Mac, kRigP2Mac}));
-    for (DWORD i = 0; i < count_; ++i)
-        EXPECT_EQ(FieldText(entries_[i].address), FieldText(entries_[i].mac) == kRigP1Mac ? kRigP1 : kRigP2);
-    EXPECT_EQ(Stat("p1", "geta"), before + 1);
-    EXPECT_EQ(RigStat("p1", "geta_to"), kRigBroadcast);
-}
-
-TEST_F(UdpRig, ADestinationThatIsNoAddressSendsToAllOnes) {
-    EXPECT_EQ(Broadcast("printers"), 1);
-    EXPECT_EQ(Sorted(Macs(entries_, count_)), Sorted({kRigP1Mac, kRigP2Mac}));
-    EXPECT_EQ(RigStat("p2", "geta_to"), "255.255.255.255");
-}
-
-TEST_F(UdpRig, AnArrayOfOneTakesOneDevice) {
-    GuardedEntries one(1);
-    DWORD count = 0;
-    EXPECT_EQ(api_.SendSearchUdpBroadcast(search_, one.data(), 1, 1, 1, &count, kRigBroadcast), 1);
-    ASSERT_EQ(count, 1u);
-    std::string mac = FieldText(one[0].mac);
-    EXPECT_TRUE(mac == kRigP1Mac || mac == kRigP2Mac) << mac;
 }
 
 TEST_F(UdpRig, ASetByBroadcastChangesOnlyTheDeviceWithThatMac) {
