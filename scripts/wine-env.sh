@@ -17,6 +17,13 @@ create_prefix() {
   timeout -k 5 300 "$WINELOADER" wineboot -i >>"$log" 2>&1 </dev/null
   timeout -k 5 60 "$WINELOADER" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
     >>"$log" 2>&1 </dev/null
+  # No crash debugger: a test program that crashes ends at once with its
+  # exception code, instead of starting winedbg, which inherits the test
+  # runner's descriptors and can hang until the test's time-out or longer.
+  # (An empty command, since without the value Wine starts winedbg anyway.)
+  timeout -k 5 60 "$WINELOADER" reg add \
+    'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
+    >>"$log" 2>&1 </dev/null
   # The driver setting takes effect when the wineserver starts again.
   "$WINESERVER" -k >>"$log" 2>&1 || true
   timeout 60 "$WINESERVER" -w >>"$log" 2>&1 || true
