@@ -138,10 +138,14 @@ start_printers() {
   in_ns orv9-sw "$sim" --serve "$control_ip:$control_port" --daemon --pidfile "$sim_pid" \
       --log "$sim_log" </dev/null || return 1
   local quiet="print=off command=off"
+  # The DHCP-request search takes one datagram per interface every 100 ms.
+  # p1 and h send four datagrams a second each (a request and its junk),
+  # so with udhcpc's the first network stays below ten a second: every
+  # request is read before the next pass, and none waits behind a backlog.
   sim_control <<EOF
-create p1 198.18.9.11 netns=orv9-p1 $quiet udp=any mac=FE:FF:FF:FF:00:01 udp_delay_ms=50 dhcp_every_ms=200 dhcp_junk=$dhcp_junk
+create p1 198.18.9.11 netns=orv9-p1 $quiet udp=any mac=FE:FF:FF:FF:00:01 udp_delay_ms=50 dhcp_every_ms=1000 dhcp_junk=$dhcp_junk
 create p2 198.18.9.12 netns=orv9-p2 $quiet udp=any mac=0A:4D:C2:12:34:56 udp_delay_ms=50
-create h 198.18.9.13 netns=orv9-h $quiet udp=any mac=02:00:00:09:00:13 udp_junk=$udp_junk dhcp_every_ms=200 dhcp_junk=$dhcp_junk
+create h 198.18.9.13 netns=orv9-h $quiet udp=any mac=02:00:00:09:00:13 udp_junk=$udp_junk dhcp_every_ms=1000 dhcp_junk=$dhcp_junk
 create p3 198.18.10.2 netns=orv9-p3 $quiet mac=0A:4D:C2:00:10:02 dhcp_every_ms=200
 EOF
 }

@@ -1,8 +1,8 @@
-// The DHCP-request search in the rig. Requests come every 200 ms from the
+// The DHCP-request search in the rig. Requests come every second from the
 // simulator for FE:FF:FF:FF:00:01 (switch; each after junk: short, 3000
-// bytes, random) and 0A:4D:C2:00:10:02 (second network), for an ordinary
-// MAC with the same junk, and about every second from a real DHCP client
-// (udhcpc) for 0A:4D:C2:12:34:56.
+// bytes, random) and for an ordinary MAC with the same junk, every 200 ms
+// for 0A:4D:C2:00:10:02 (second network), and about every second, with a
+// pause after three, from a real DHCP client (udhcpc) for 0A:4D:C2:12:34:56.
 #include <algorithm>
 #include <thread>
 
