@@ -15,21 +15,15 @@
 #include <cstring>
 #include <vector>
 
+#include "bench_clock.h"
 #include "ovapi.h"
 
 namespace {
 
-double Seconds(const FILETIME& time) {
-    ULARGE_INTEGER value;
-    value.LowPart = time.dwLowDateTime;
-    value.HighPart = time.dwHighDateTime;
-    return value.QuadPart / 1e7;
-}
-
 double ProcessCpuSeconds() {
     FILETIME created, exited, kernel, user;
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    return Seconds(kernel) + Seconds(user);
+    return CpuSeconds(kernel, user);
 }
 
 struct Run {

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "bench_clock.h"
 #include "localport_peers.h"
 #include "log.h"
 #include "ovapi.h"
@@ -18,19 +19,6 @@ namespace {
 using Recv = decltype(&OvRecvPort_COM);
 
 constexpr DWORD kJobBytes = 1u << 20;
-
-double Seconds(LARGE_INTEGER start) {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart - start.QuadPart) / frequency.QuadPart;
-}
-
-LARGE_INTEGER Now() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now;
-}
 
 /* One overlapped transfer waited for to its end; the bytes moved. */
 DWORD PlainTransfer(HANDLE handle, bool write, void* data, DWORD size) {
@@ -90,7 +78,7 @@ double Rate(OvApi& api, HANDLE from, HANDLE to, Send send, Take take, DWORD piec
         arrived.append(piece.data(), n);
         idle = n == 0 ? idle + 1 : 0;
     }
-    double seconds = Seconds(start);
+    double seconds = SecondsSince(start);
     writer.join();
     return arrived == job ? kJobBytes / 1048576.0 / seconds : -1;
 }
@@ -98,8 +86,7 @@ double Rate(OvApi& api, HANDLE from, HANDLE to, Send send, Take take, DWORD piec
 double ThreadCpuSeconds() {
     FILETIME created, exited, kernel, user;
     GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
-    auto value = [](FILETIME t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7; };
-    return value(kernel) + value(user);
+    return CpuSeconds(kernel, user);
 }
 
 /* Processor seconds per wall second of a receive that waits for nothing. */
@@ -109,7 +96,7 @@ double WaitingCost(Recv recv, HANDLE port) {
     double cpu = ThreadCpuSeconds();
     LARGE_INTEGER start = Now();
     recv(port, buffer, sizeof buffer, &received, 1000, &error);
-    return (ThreadCpuSeconds() - cpu) / Seconds(start);
+    return (ThreadCpuSeconds() - cpu) / SecondsSince(start);
 }
 
 /* Microseconds of one trace line when only the debugger output gets it. */
@@ -118,7 +105,7 @@ double TraceLineMicroseconds() {
     LARGE_INTEGER start = Now();
     for (int i = 0; i < kLines; ++i)
         orv::LogLine(orv::kLogStamped, "OvRecvPort_COM ReadFile dwRecvByte = %d\n", i);
-    return Seconds(start) * 1e6 / kLines;
+    return SecondsSince(start) * 1e6 / kLines;
 }
 
 void Row(const char* what, double rate) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench_clock.h"
 #include "ovapi.h"
 #include "printer_sim.h"
 
@@ -18,24 +19,6 @@ constexpr size_t kJobBytes = 64u << 20;
 constexpr int kPiece = 16384;
 constexpr int kRounds = 3;
 constexpr char kAddress[] = "127.1.0.9";
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-double SecondsSince(LARGE_INTEGER start) {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart - start.QuadPart) / frequency.QuadPart;
-}
-
-LARGE_INTEGER Now() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now;
-}
 
 /* Seconds from the first byte handed over until the printer has them all. */
 double LibraryWrite(OvApi& api, SimPrinter& printer, const std::vector<char>& job) {

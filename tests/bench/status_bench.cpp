@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench_clock.h"
 #include "hidden_window.h"
 #include "netif.h"
 #include "ovapi.h"
@@ -27,22 +28,8 @@ constexpr char kRequest[] = "GET_RQSENSEDT  \n";
 constexpr int kRequestSize = 16;
 constexpr int kReplySize = 16;  // the simulator's default status reply
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-LARGE_INTEGER Now() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now;
-}
-
 double MillisecondsSince(LARGE_INTEGER start) {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) / frequency.QuadPart;
+    return 1000.0 * SecondsSince(start);
 }
 
 /* One library exchange in milliseconds, or -1 when it failed. */
