@@ -26,11 +26,11 @@ struct RoundResult {
 
 TEST_F(PortStress, WriterReaderAndCloserOnOnePort) {
     Configure(1, 1);
-    // A printer that takes data at about 6 MB/s: the 64 MiB write is always
+    // A printer that takes data at about 6 MB/s: the 16 MiB write is always
     // under way when the close comes.
     SimPrinter printer(TestAddress(), "dribble=65536 dribble_ms=10");
     ASSERT_SIM(printer);
-    std::vector<unsigned char> data(64 << 20, 0x55);
+    std::vector<unsigned char> data(16 << 20, 0x55);
 
     OvHandle warm = api_.OpenPort(printer.address().c_str());
     ASSERT_NE(warm, OV_INVALID_HANDLE);

@@ -19,6 +19,8 @@ namespace {
 
 std::vector<DWORD> g_pauses;
 
+void WINAPI RecordPause(DWORD ms) { g_pauses.push_back(ms); }
+
 BOOL WINAPI PausedPrinters(DWORD flags, LPSTR name, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed,
                            LPDWORD returned) {
     if (!EnumPrintersA(flags, name, level, buffer, size, needed, returned))
@@ -53,7 +55,7 @@ class PrinterCheck : public ::testing::Test {
         saved_calls_ = g_spooler_calls;
         saved_mode_ = g_run_mode;
         g_run_mode = LocalModeSettings();
-        g_spooler_calls.pause = [](DWORD ms) { g_pauses.push_back(ms); };
+        g_spooler_calls.pause = RecordPause;
         g_pauses.clear();
         ASSERT_EQ(InitialiseStatusRecord(), 1);
         ASSERT_TRUE(spooler_.Add({"ORV Test", "LPT1:", "ORV orv2100", PRINTER_ATTRIBUTE_ENABLE_BIDI}));

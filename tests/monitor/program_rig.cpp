@@ -31,8 +31,16 @@ LONG SetString(HKEY root, const std::string& path, const char* name, const std::
     return RegSetKeyValueA(root, path.c_str(), name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
 }
 
+/* In both registry views: the 32-bit and the 64-bit suites share the
+ * prefix, and a key left in the other view would pass for the program's. */
 void RemoveMonitorKeys() {
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ORV");
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        HKEY software;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | view, &software) == ERROR_SUCCESS) {
+            RegDeleteTreeA(software, "ORV");
+            RegCloseKey(software);
+        }
+    }
     RegDeleteTreeA(HKEY_CURRENT_USER, "SOFTWARE\\ORV");
 }
 

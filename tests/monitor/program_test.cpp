@@ -97,14 +97,33 @@ std::string StoredCorner(HKEY root) {
     return Corner(left, top);
 }
 
+/* The run mode in which this build's orvstsn.exe runs here. The 64-bit
+ * program takes the local mode when the system reports Windows XP. The
+ * 32-bit one runs under WOW64, as on 64-bit Windows, where it takes the
+ * global mode whatever the version: it then starts only with a supported
+ * driver installed and the record key present, and keeps its position
+ * under HKEY_CURRENT_USER. Its HKEY_LOCAL_MACHINE\SOFTWARE is the 32-bit
+ * view, which this test program, of the same build, sees too. */
+constexpr bool kUnderWow64 = sizeof(void*) == 4;
+const HKEY kPositionRoot = kUnderWow64 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+
 class MonitorProgram : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(tray_.ok());
         ASSERT_TRUE(tray_.LearnIcons({199, 211, 212, 213, 226}));
-        SetReportedVersion("winxp");  // local mode
+        if (kUnderWow64) {
+            // What the installation provides before the global mode starts.
+            ASSERT_TRUE(spooler_.Add(kInstalled));
+            spooler_.SetDefault(kInstalled.name, kInstalled.port);
+            ASSERT_EQ(SetRecordString(kErrCode, "0"), ERROR_SUCCESS);
+        } else {
+            SetReportedVersion("winxp");  // local mode
+        }
     }
     void TearDown() override { SetReportedVersion(nullptr); }
+
+    const TestPrinter kInstalled{"ORV Installed", "LPT1:", "ORV orv2100", PRINTER_ATTRIBUTE_ENABLE_BIDI};
 
     /* Starts the monitor and waits for its window. */
     HWND Start(MonitorProcess& monitor) { return monitor.Start() ? monitor.WaitWindow() : nullptr; }
@@ -196,11 +215,12 @@ TEST_F(MonitorProgram, FollowsTheRecordFromTheTrayThroughErrorsAndEndsWhenTheRec
     EXPECT_FALSE(IsWindowVisible(window));
 
     // The language monitor removes the record: the monitor ends within a
-    // poll or two, takes its icon along and marks that it no longer runs.
+    // poll or two and takes its icon along; in local mode it marks that
+    // it no longer runs.
     ASSERT_EQ(DeleteRecordKey(), ERROR_SUCCESS);
     EXPECT_EQ(monitor.WaitExit(kPollWaitMs), 1);
     EXPECT_FALSE(tray_.IconShown());
-    EXPECT_EQ(StoredText(HKEY_LOCAL_MACHINE, kStatusKey, kStsRun), "0");
+    EXPECT_EQ(StoredText(HKEY_LOCAL_MACHINE, kStatusKey, kStsRun), kUnderWow64 ? "<missing>" : "0");
 }
 
 TEST_F(MonitorProgram, KeepsItsPositionAcrossRunsAndForgetsItAtTheCentre) {
@@ -227,7 +247,7 @@ TEST_F(MonitorProgram, KeepsItsPositionAcrossRunsAndForgetsItAtTheCentre) {
         ASSERT_TRUE(ChooseTrayMenuItem(monitor, window, 'x'));
         EXPECT_EQ(monitor.WaitExit(kPollWaitMs), 1);
         EXPECT_FALSE(tray_.IconShown());
-        EXPECT_EQ(StoredCorner(HKEY_LOCAL_MACHINE), "37,45");
+        EXPECT_EQ(StoredCorner(kPositionRoot), "37,45");
     }
     {
         // Second run: placed where it was left; closed at the centre,
@@ -238,7 +258,7 @@ TEST_F(MonitorProgram, KeepsItsPositionAcrossRunsAndForgetsItAtTheCentre) {
         EXPECT_EQ(CornerOf(window), "37,45");
         SetWindowPos(window, nullptr, centre_x, centre_y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
         EXPECT_EQ(Close(monitor, window), 1);
-        EXPECT_EQ(StoredCorner(HKEY_LOCAL_MACHINE), "none");
+        EXPECT_EQ(StoredCorner(kPositionRoot), "none");
     }
     // A stored position must leave more than 10 pixels of the window on
     // the work area; one that does not is ignored for the centre.
@@ -253,8 +273,8 @@ TEST_F(MonitorProgram, KeepsItsPositionAcrossRunsAndForgetsItAtTheCentre) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Corner(c.left, c.top));
-        ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kStatusKey, kPositionLeft, REG_BINARY, &c.left, 4), 0);
-        ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kStatusKey, kPositionTop, REG_BINARY, &c.top, 4), 0);
+        ASSERT_EQ(RegSetKeyValueA(kPositionRoot, kStatusKey, kPositionLeft, REG_BINARY, &c.left, 4), 0);
+        ASSERT_EQ(RegSetKeyValueA(kPositionRoot, kStatusKey, kPositionTop, REG_BINARY, &c.top, 4), 0);
         MonitorProcess monitor;
         HWND window = StartShown(monitor);
         ASSERT_NE(window, nullptr);
@@ -265,8 +285,19 @@ TEST_F(MonitorProgram, KeepsItsPositionAcrossRunsAndForgetsItAtTheCentre) {
     }
 }
 
+/* Whether the record key is there in the registry view `view`. */
+bool RecordKeyIn(REGSAM view) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecordPath, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
 TEST_F(MonitorProgram, GlobalModeStartsOnlyWithASupportedDriverAndAnExistingRecord) {
     SetReportedVersion(nullptr);  // the prefix reports a system after XP
+    spooler_.RemoveAll();
+    DeleteRecordKey();
     for (bool driver : {false, true}) {
         SCOPED_TRACE(driver ? "no record" : "no supported driver");
         if (driver) {
@@ -283,6 +314,11 @@ TEST_F(MonitorProgram, GlobalModeStartsOnlyWithASupportedDriverAndAnExistingReco
     HWND window = StartShown(monitor);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(RecordText(kLmJobCancel), "RQ_NORMAL");  // the defaults were written
+    // They went to the registry view of the program's build: a 32-bit
+    // monitor's record lies in the 32-bit view, where a 64-bit language
+    // monitor or tool reaches it only with KEY_WOW64_32KEY.
+    EXPECT_TRUE(RecordKeyIn(kUnderWow64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY));
+    EXPECT_FALSE(RecordKeyIn(kUnderWow64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY));
     auto mutex_exists = [](const char* name) {
         HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name);
         return mutex != nullptr && CloseHandle(mutex);

@@ -44,12 +44,12 @@ TEST(RunMode, FollowsThePlatformAndVersion) {
     for (const auto& c : cases)
         EXPECT_EQ(ChooseRunMode(c.facts), c.choice) << "platform " << c.facts.platform_id << " major "
                                                     << c.facts.major_version << " wow64 " << c.facts.under_wow64;
-    // The system here answers the query: an NT system, and this 64-bit
-    // test program is not under WOW64.
+    // The system here answers the query: an NT system, under which the
+    // 32-bit test program runs under WOW64 and the 64-bit one does not.
     SystemFacts here = QuerySystemFacts();
     EXPECT_TRUE(here.version_known);
     EXPECT_EQ(here.platform_id, 2u);
-    EXPECT_FALSE(here.under_wow64);
+    EXPECT_EQ(here.under_wow64, sizeof(void*) == 4);
 }
 
 /* Whether another thread takes the lock `name`; how long it tried goes
@@ -92,6 +92,8 @@ struct Script {
 };
 
 Script g_script;
+
+void WINAPI RecordPause(DWORD ms) { g_script.pauses.push_back(ms); }
 
 BOOL WINAPI ScriptedEnumPrinters(DWORD, LPSTR, DWORD, LPBYTE, DWORD, LPDWORD needed, LPDWORD returned) {
     ++g_script.calls;
@@ -138,8 +140,7 @@ class Spooler : public ::testing::Test {
   protected:
     void SetUp() override {
         saved_ = g_spooler_calls;
-        g_spooler_calls = {ScriptedEnumPrinters, ScriptedEnumJobs,
-                           [](DWORD ms) { g_script.pauses.push_back(ms); }};
+        g_spooler_calls = {ScriptedEnumPrinters, ScriptedEnumJobs, RecordPause};
     }
     void TearDown() override { g_spooler_calls = saved_; }
 
