@@ -77,16 +77,6 @@ TEST_F(CommandPortTest, UnknownBlockIsLoggedInHexAndNotAnswered) {
     EXPECT_EQ(Stat("commands"), "?48454c4c4f205052494e54455221210a,GET_RQSENSEDT");
 }
 
-TEST_F(CommandPortTest, BytesBeyondTheLastWholeCommandAreCountedWhenTheConnectionEnds) {
-    CreatePrinter("");
-    {
-        TestFd client = Connect();
-        EXPECT_EQ(Ask(client.Get(), kStatus + "\n", 16), "STATUS:READY   \n");
-    }
-    std::string answer = control_.Command("wait p command_ended>=1 3000");
-    EXPECT_EQ(FieldOf(answer, "command_extra_bytes"), "1") << answer;
-}
-
 TEST_F(CommandPortTest, ReplyPadSendsOneBlockOfThatSize) {
     CreatePrinter("reply_pad=300");
     TestFd client = Connect();
