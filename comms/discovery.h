@@ -110,14 +110,20 @@ class ScopedSocket {
 };
 
 /* One receive on a non-blocking datagram socket into `buffer`, which is
- * zero-filled first (bytes beyond a short datagram read as 0). */
+ * zero-filled first; `length` receives the datagram's length, and the
+ * callers ignore a datagram that ends before the last field they read. */
 enum class Received { kNothing, kDatagram, kFailed };
-Received ReceiveDatagram(SOCKET socket, unsigned char* buffer, int size);
+Received ReceiveDatagram(SOCKET socket, unsigned char* buffer, int size, size_t* length);
+
+/* Makes a socket non-blocking; false when the platform refuses, and the
+ * socket must not be polled then (a receive would wait for a datagram). */
+bool MakeNonBlocking(SOCKET socket);
 
 /* Keeps a listening search's seconds (0: five) and multiplier (0: one) in
- * the handle's fields and returns their product in milliseconds, a 32-bit
- * number as those fields hold it. */
-uint32_t KeepListeningTime(HandleRecord* record, DWORD seconds, DWORD multiplier);
+ * the handle's fields and returns their product in milliseconds, worked
+ * out in 64 bits and capped at kMaxWaitMs (OV_MAX_WAIT_MS), like every
+ * other wait of the library. */
+DWORD KeepListeningTime(HandleRecord* record, DWORD seconds, DWORD multiplier);
 
 /* 127.0.0.1 in network byte order: the row every search leaves out. */
 bool IsLoopbackRow(const MIB_IPADDRROW& row);

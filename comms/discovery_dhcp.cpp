@@ -19,6 +19,9 @@ constexpr unsigned short kDhcpServerPort = 67;
 constexpr DWORD kPassPauseMs = 100;
 constexpr int kReceiveSize = 2048;
 constexpr size_t kHardwareAddressOffset = 28;  // chaddr of a BOOTP/DHCP message
+// A datagram that ends before the hardware address does is no request:
+// read at the offset, its zero padding could pass the device filter.
+constexpr size_t kShortestRequest = kHardwareAddressOffset + 6;
 
 /* One listening socket per row of the interface table, INVALID_SOCKET
  * for a row without one; every socket is closed with the table. */
@@ -54,7 +57,8 @@ class ListenerTable {
 };
 
 /* A non-blocking socket on port 67 of the row's address; none for the
- * loopback row or when the port is taken (a DHCP server here). */
+ * loopback row, when the port is taken (a DHCP server here) or when the
+ * socket cannot be made non-blocking (it would hold the search in recv). */
 ScopedSocket OpenListener(const MIB_IPADDRROW& row) {
     if (IsLoopbackRow(row))
         return ScopedSocket();
@@ -65,10 +69,9 @@ ScopedSocket OpenListener(const MIB_IPADDRROW& row) {
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = row.dwAddr;
     local.sin_port = htons(kDhcpServerPort);
-    if (bind(socket.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+    if (bind(socket.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        !MakeNonBlocking(socket.get()))
         return ScopedSocket();
-    u_long non_blocking = 1;
-    ioctlsocket(socket.get(), FIONBIO, &non_blocking);
     return socket;
 }
 
@@ -101,10 +104,11 @@ void RecordRequest(const unsigned char* request, const MIB_IPADDRROW& row, const
 /* One receive on one row's socket; a failure takes the interface out. */
 void PollListener(ListenerTable& listeners, DWORD i, const MIB_IPADDRROW& row, const Listening& run) {
     unsigned char request[kReceiveSize];
-    Received received = ReceiveDatagram(listeners.at(i), request, sizeof request);
+    size_t length = 0;
+    Received received = ReceiveDatagram(listeners.at(i), request, sizeof request, &length);
     if (received == Received::kFailed)
         listeners.Close(i);
-    else if (received == Received::kDatagram)
+    else if (received == Received::kDatagram && length >= kShortestRequest)
         RecordRequest(request, row, run);
 }
 
@@ -115,7 +119,7 @@ int SendSearchDhcp(OvHandle handle, void* results, void* interfaces, DWORD capac
     HandleRecord* record = RecordOf(handle);
     if (record == nullptr || results == nullptr || count == nullptr)
         return 0;
-    uint32_t limit_ms = KeepListeningTime(record, seconds, multiplier);
+    DWORD limit_ms = KeepListeningTime(record, seconds, multiplier);
 
     InterfaceTable rows = QueryInterfaceTable();
     if (rows.empty())

@@ -87,10 +87,13 @@ void ScopedSocket::Close() {
     socket_ = INVALID_SOCKET;
 }
 
-Received ReceiveDatagram(SOCKET socket, unsigned char* buffer, int size) {
+Received ReceiveDatagram(SOCKET socket, unsigned char* buffer, int size, size_t* length) {
     memset(buffer, 0, size);
-    if (recv(socket, reinterpret_cast<char*>(buffer), size, 0) != SOCKET_ERROR)
+    int got = recv(socket, reinterpret_cast<char*>(buffer), size, 0);
+    if (got != SOCKET_ERROR) {
+        *length = static_cast<size_t>(got);
         return Received::kDatagram;
+    }
     int error = WSAGetLastError();
     // Would block: nothing waiting. Message too long: a datagram longer
     // than any request or reply was cut to the buffer; it is dropped, and
@@ -98,10 +101,16 @@ Received ReceiveDatagram(SOCKET socket, unsigned char* buffer, int size) {
     return error == WSAEWOULDBLOCK || error == WSAEMSGSIZE ? Received::kNothing : Received::kFailed;
 }
 
-uint32_t KeepListeningTime(HandleRecord* record, DWORD seconds, DWORD multiplier) {
+bool MakeNonBlocking(SOCKET socket) {
+    u_long non_blocking = 1;
+    return ioctlsocket(socket, FIONBIO, &non_blocking) == 0;
+}
+
+DWORD KeepListeningTime(HandleRecord* record, DWORD seconds, DWORD multiplier) {
     record->wait_seconds = seconds == 0 ? kDefaultListeningSeconds : seconds;
     record->retry_count = multiplier == 0 ? kDefaultMultiplier : multiplier;
-    return record->wait_seconds * record->retry_count * 1000u;
+    // In 32 bits the product would wrap: 2^29 seconds would be 0 ms.
+    return SecondsToWaitMs(static_cast<uint64_t>(record->wait_seconds) * record->retry_count);
 }
 
 bool IsLoopbackRow(const MIB_IPADDRROW& row) {

@@ -5,8 +5,9 @@
  * given MAC new addresses.
  *
  * Replies are taken from whoever sends them and read in the record's
- * layout without checks, as the devices' own tools do; the device filter
- * and the duplicate test decide what is recorded. The search loops poll
+ * layout, as the devices' own tools do; only a datagram too short to
+ * hold the address field is ignored. The device filter and the duplicate
+ * test decide what is recorded. The search loops poll
  * their non-blocking socket without pausing, so that a reply is taken the
  * moment it arrives.
  */
@@ -29,6 +30,9 @@ constexpr size_t kCommandOffset = 4;
 constexpr size_t kMacOffset = 8;
 constexpr size_t kAddressOffset = 16;
 constexpr size_t kAddress2Offset = 20;
+// A reply that ends before its address field does is no reply: read at
+// the offsets, its zero padding would give the address 0.0.0.0.
+constexpr size_t kShortestReply = kAddressOffset + 4;
 constexpr int kReceiveSize = 2048;
 constexpr DWORD kDefaultRepeat = 1;
 constexpr double kMinimumTimeout = 0.1;  // seconds
@@ -110,20 +114,24 @@ struct Exchange {
 };
 
 /* Listens on the socket for the exchange's time; the result of the
- * exchange. */
+ * exchange. A short reply is ignored as if it had not come: it neither
+ * counts nor ends a unicast exchange. A socket that cannot be made
+ * non-blocking is treated as a failed receive, since a blocking receive
+ * would outlast the listening time. */
 int Listen(ScopedSocket& socket, const Exchange& exchange) {
-    u_long non_blocking = 1;
-    ioctlsocket(socket.get(), FIONBIO, &non_blocking);
     unsigned char reply[kReceiveSize];
     ULONGLONG start = GetTickCount64();
+    bool listening = MakeNonBlocking(socket.get());
     while (GetTickCount64() - start < exchange.limit_ms) {
-        Received received = ReceiveDatagram(socket.get(), reply, sizeof reply);
+        size_t length = 0;
+        Received received =
+            listening ? ReceiveDatagram(socket.get(), reply, sizeof reply, &length) : Received::kFailed;
         if (received == Received::kFailed) {
             socket.Close();
             WaitOut(start, exchange.limit_ms);
             break;
         }
-        if (received == Received::kNothing)
+        if (received == Received::kNothing || length < kShortestReply)
             continue;
         RecordReply(reply, *exchange.list);
         if (exchange.first_reply_ends)
@@ -152,13 +160,12 @@ int RepeatExchange(const Exchange& exchange, uint32_t repeat) {
     return result;
 }
 
-/* seconds × 1000 × repeat, truncated; held below what the tick count can
- * reach, so that a huge product is a wait for ever rather than a
- * conversion out of range. */
+/* seconds × 1000 × repeat, truncated, and capped at kMaxWaitMs like
+ * every other wait of the library (a huge product is then also no
+ * conversion out of range). */
 ULONGLONG UnicastLimitMs(double timeout, uint32_t repeat) {
-    constexpr double kLongest = 9.0e18;
     double milliseconds = timeout * 1000.0 * repeat;
-    return milliseconds < kLongest ? static_cast<ULONGLONG>(milliseconds) : static_cast<ULONGLONG>(kLongest);
+    return milliseconds < kMaxWaitMs ? static_cast<ULONGLONG>(milliseconds) : kMaxWaitMs;
 }
 
 bool IsHexDigit(char c) {
@@ -194,7 +201,7 @@ int SendSearchUdpBroadcast(OvHandle handle, void* results, DWORD capacity, DWORD
     HandleRecord* record = RecordOf(handle);
     if (record == nullptr || results == nullptr || count == nullptr || destination == nullptr)
         return 0;
-    uint32_t limit_ms = KeepListeningTime(record, seconds, repeat);
+    DWORD limit_ms = KeepListeningTime(record, seconds, repeat);
     ResultList list(results, count, capacity);
     Exchange exchange = {&list, destination, true, limit_ms, false};
     return RepeatExchange(exchange, record->retry_count);

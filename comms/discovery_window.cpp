@@ -7,7 +7,9 @@
  * then waits in a hidden window's message loop until its timer fires and
  * reads the ARP table (discovery_arp.cpp). The wait runs the thread's
  * message loop rather than sleeping, so a caller's own windows on the
- * same thread stay responsive during the search.
+ * same thread stay responsive during the search. As those windows may
+ * call the library meanwhile, a run holds its handle: a second run or a
+ * close of the handle is refused until the run has ended.
  */
 #include <cstdio>
 
@@ -53,18 +55,15 @@ void SendBroadcastEchoes() {
 
 /* The wait in milliseconds, held to what a timer can take (24.8 days). */
 UINT TimerMilliseconds(DWORD wait_seconds) {
-    ULONGLONG milliseconds = static_cast<ULONGLONG>(wait_seconds) * 1000;
-    return milliseconds > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM : static_cast<UINT>(milliseconds);
+    static_assert(kMaxWaitMs <= USER_TIMER_MAXIMUM, "timer range");
+    return SecondsToWaitMs(wait_seconds);
 }
 
 LRESULT OnCreate(HWND window, LPARAM lparam) {
     auto* job = static_cast<SearchJob*>(AttachCreateParam(window, lparam));
     *job->count = 0;
     SendBroadcastEchoes();
-    // Without its timer the run would never end: close the window instead,
-    // so the run ends at once without a scan.
-    if (SetTimer(window, kRunTimer, TimerMilliseconds(job->wait_seconds), nullptr) == 0)
-        PostMessageA(window, WM_CLOSE, 0, 0);
+    ArmRunTimer(window, TimerMilliseconds(job->wait_seconds));
     return 0;
 }
 
@@ -89,7 +88,7 @@ LRESULT CALLBACK SearchWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
         case WM_TIMER:
             return OnTimer(window, wparam);
         case WM_DESTROY:
-            PostQuitMessage(0);
+            PostRunQuit(window);
             return 0;
         default:
             return DefWindowProcA(window, message, wparam, lparam);
@@ -105,16 +104,20 @@ OvHandle OpenSearch() {
 
 int CloseSearch(OvHandle handle) {
     HandleRecord* record = RecordOf(handle);
-    if (record == nullptr)
+    if (record == nullptr || !ClaimHandle(record))
         return 0;
-    FreeRecord(record);
-    return 1;
+    return FreeRecord(record) ? 1 : 0;
 }
 
 int SendSearch(OvHandle handle, void* results, DWORD capacity, DWORD wait_seconds, DWORD spare,
                DWORD* count, const char* prefix) {
     HandleRecord* record = RecordOf(handle);
     if (record == nullptr)
+        return 0;
+    // One run per handle: a second one would take over the handle's class
+    // name and outcome while the first still waits.
+    HandleClaim claim(record);
+    if (!claim.held())
         return 0;
     record->last_error = 0;
     if (results == nullptr || count == nullptr)

@@ -64,11 +64,11 @@ HandleRecord* AllocRecord() {
     return record;
 }
 
-void FreeRecord(HandleRecord* record) {
+bool FreeRecord(HandleRecord* record) {
     if (record == nullptr)
-        return;
+        return true;
     record->~HandleRecord();
-    LocalFree(record);
+    return LocalFree(record) == nullptr;
 }
 
 bool CopyHostText(HandleRecord* record, const char* host) {

@@ -8,7 +8,10 @@
  * that the window posted when it was destroyed, even when other messages
  * are still queued before that quit (they stay for the caller's loop); a
  * quit posted by the caller's code meanwhile is handed back to the caller
- * after the run instead of cutting the run short.
+ * after the run instead of cutting the run short. The window's procedure
+ * posts the run's quit through PostRunQuit, which knows the run (a window
+ * property) and so tells the two quits apart also when the window is
+ * destroyed from another thread.
  */
 #include "hidden_window.h"
 
@@ -47,7 +50,11 @@ bool FormatRunClassName(char* name, size_t size, const char* base, const char* h
 
 namespace {
 
-/* Notes a quit of the caller's; the platform's last exit code wins. */
+/* The window property under which a run's window finds its run. */
+constexpr char kRunProperty[] = "OrvHiddenWindowRun";
+
+/* A quit of the caller's, noted during a run; the platform's last exit
+ * code wins. */
 struct CallerQuit {
     bool seen = false;
     WPARAM exit_code = 0;
@@ -58,17 +65,6 @@ struct CallerQuit {
     }
 };
 
-/* Takes a quit that is pending while the run's window still exists. The
- * platform keeps a single quit flag per thread, and a quit waits behind
- * every posted message: were the message about to be dispatched the one
- * that ends the run, the run's own quit would merge with the caller's and
- * the caller's would be lost. */
-void TakePendingQuit(CallerQuit* quit) {
-    MSG pending;
-    if (PeekMessageA(&pending, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
-        quit->Note(pending.wParam);
-}
-
 }  // namespace
 
 bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, void* param) {
@@ -76,34 +72,59 @@ bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, vo
                                   nullptr, nullptr, instance, param);
     if (window == nullptr)
         return false;
+    CallerQuit caller_quit;
+    if (!SetPropA(window, kRunProperty, &caller_quit)) {
+        DestroyWindow(window);  // without the property it posts no quit
+        return false;
+    }
     ShowWindow(window, SW_HIDE);
 
-    CallerQuit caller_quit;
+    bool own_quit_taken = false;
     MSG message;
     while (IsWindow(window)) {
         BOOL got = GetMessageA(&message, nullptr, 0, 0);
         if (got == -1)
             break;  // only for a bad filter window, which this loop never passes
         if (got == 0) {
-            caller_quit.Note(message.wParam);  // the run's window still exists
+            // While the window exists the quit is the caller's. Once it is
+            // gone (destroyed by a message sent from another thread, which
+            // GetMessageA handles before it returns), it is the window's
+            // own; a caller's quit pending then was noted by PostRunQuit.
+            if (IsWindow(window))
+                caller_quit.Note(message.wParam);
+            else
+                own_quit_taken = true;
             continue;
         }
-        TakePendingQuit(&caller_quit);
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
     // The window is gone, and its procedure posted the run's own quit,
     // which may still wait behind other messages: take it out here.
-    MSG own_quit;
-    PeekMessageA(&own_quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    if (!own_quit_taken) {
+        MSG own_quit;
+        PeekMessageA(&own_quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    }
     if (caller_quit.seen)
         PostQuitMessage(static_cast<int>(caller_quit.exit_code));
     return true;
 }
 
+void PostRunQuit(HWND window) {
+    auto* caller_quit = static_cast<CallerQuit*>(RemovePropA(window, kRunProperty));
+    if (caller_quit == nullptr)
+        return;  // no run waits for this window
+    // The platform keeps one quit flag per thread: a quit of the caller's
+    // still pending would merge with the run's own and be lost with it.
+    MSG pending;
+    if (PeekMessageA(&pending, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
+        caller_quit->Note(pending.wParam);
+    PostQuitMessage(0);
+}
+
 void ArmRunTimer(HWND window, UINT ms) {
     if (SetTimer(window, kRunTimer, ms, nullptr) == 0)
-        PostMessageA(window, WM_TIMER, kRunTimer, 0);
+        PostMessageA(window, WM_CLOSE, 0, 0);
 }
 
 void* AttachCreateParam(HWND window, LPARAM lparam) {

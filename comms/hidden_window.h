@@ -58,22 +58,29 @@ constexpr DWORD kHiddenWindowClipStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
  * parent or menu, `param` as the creation parameter), hides it and runs
  * the calling thread's message loop, dispatching the messages of every
  * window of the thread, until the window is gone; the quit message that
- * its procedure posted on WM_DESTROY is then taken out of the queue.
- * False, with no loop run, when the window cannot be created.
+ * its procedure posted on WM_DESTROY (PostRunQuit) is then taken out of
+ * the queue. False, with no loop run, when the window cannot be created.
  *
  * A quit message that arrives while the window still exists was posted by
  * the caller's own code (its own message loop is suspended meanwhile); it
  * does not end the run, and it is posted again, with its exit code, once
  * the run has ended, so the caller's loop still sees it. This holds also
- * for a quit still pending when the message that ends the run arrives. */
+ * for a quit still pending when the window is destroyed, and a quit that
+ * the caller never posted is never left behind, also when another thread
+ * destroys the window (SendMessage of WM_CLOSE). */
 bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, void* param);
+
+/* For WM_DESTROY of a run's window: posts the quit that ends the run,
+ * after noting a quit of the caller's that is still pending. */
+void PostRunQuit(HWND window);
 
 /* Timer 1 of a run's window: its WM_TIMER ends the run. */
 constexpr UINT_PTR kRunTimer = 1;
 
 /* Starts (or restarts) timer 1 of `window` with `ms`. When the platform
- * has no timer left to give, a WM_TIMER of timer 1 is posted instead, so
- * the run still ends rather than waiting for ever. */
+ * has no timer left to give, the window is closed instead (WM_CLOSE): the
+ * run ends at once, without the work of its timer, with the outcome its
+ * procedure has recorded so far, rather than waiting for ever. */
 void ArmRunTimer(HWND window, UINT ms);
 
 /* For WM_CREATE: keeps the creation parameter as the window's user data

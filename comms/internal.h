@@ -46,7 +46,7 @@ struct HandleRecord {
     double timeout_seconds;         // unicast search time-out
     std::atomic<LONG> calls_inside; // port: transfer calls between entry and return
     HandleRecord* next_open_port;   // port: the list of open ports (netport.cpp, under its lock)
-    std::atomic<LONG> exchanging;   // status: 1 while an exchange runs on the handle
+    std::atomic<LONG> busy;         // status, search: 1 while an exchange, an OvSendSearch run or the close holds it
 };
 
 /* Allocates a zero-filled record with `socket` set to INVALID_SOCKET and
@@ -54,8 +54,40 @@ struct HandleRecord {
  * has no room. */
 HandleRecord* AllocRecord();
 
-/* Frees a record made by AllocRecord; nullptr is ignored. */
-void FreeRecord(HandleRecord* record);
+/* Frees a record made by AllocRecord; nullptr is ignored. False when the
+ * local heap refused the free. */
+bool FreeRecord(HandleRecord* record);
+
+/* Takes a status or search handle's `busy` flag in one step, so that
+ * two callers never both hold it; false when another call holds it. The
+ * waiting calls (an exchange, an OvSendSearch run) run the thread's
+ * message loop, so that other call may come from one of the caller's own
+ * window procedures as well as from another thread. */
+inline bool ClaimHandle(HandleRecord* record) {
+    LONG idle = 0;
+    return record->busy.compare_exchange_strong(idle, 1);
+}
+
+/* Holds the flag for the length of one exchange or run; held() is false
+ * when another call already holds it, and the call is then refused. A
+ * close takes the flag with ClaimHandle and keeps it, as it frees the
+ * record. */
+class HandleClaim {
+  public:
+    explicit HandleClaim(HandleRecord* record) : record_(record), held_(ClaimHandle(record)) {}
+    ~HandleClaim() {
+        if (held_)
+            record_->busy = 0;
+    }
+    HandleClaim(const HandleClaim&) = delete;
+    HandleClaim& operator=(const HandleClaim&) = delete;
+
+    bool held() const { return held_; }
+
+  private:
+    HandleRecord* record_;
+    bool held_;
+};
 
 /* Copies a host text into `address`. A text that does not fit (more than
  * 67 characters) is refused rather than cut to a different host: the

@@ -280,8 +280,9 @@ int OVAPI OvSendSearch_USB(UsbPrinterEntry* entries, DWORD* count, DWORD* error)
  * exchange returns. */
 
 /* Ordinal 7. A status handle for `host` (name or dotted address; an empty
- * or over-long text is refused). Reads TIME and RETRY. Connects to
- * nothing yet. Returns the handle, or OV_INVALID_HANDLE. */
+ * or over-long text is refused). Reads TIME and RETRY: the handle's
+ * exchanges wait the TIME of its open, whatever the registry holds later.
+ * Connects to nothing yet. Returns the handle, or OV_INVALID_HANDLE. */
 OvHandle OVAPI OvOpenStatus(const char* host);
 
 /* Ordinal 9. Asks for the printer's status. 1 when a reply event came
@@ -296,8 +297,8 @@ OvHandle OVAPI OvOpenStatus(const char* host);
  * reply, 0 otherwise.
  * One exchange per handle at a time: a call on a handle whose exchange is
  * still running (from another thread, or from a window procedure run by
- * that exchange's loop) returns 0 at once and leaves the running one
- * alone. A NULL `length`, or a NULL `buffer` with a size above 0, returns
+ * that exchange's loop) returns 0 at once with *length 0 and leaves the
+ * running one alone. A NULL `length`, or a NULL `buffer` with a size above 0, returns
  * 0 without an exchange. */
 int OVAPI OvGetStatus(OvHandle status, void* buffer, DWORD size, DWORD* length);
 
@@ -355,6 +356,14 @@ int OVAPI OvSetUseICMP(int flag);
  * - A null results array or count pointer is refused: the search returns
  *   0 and does nothing. A null prefix (OvSendSearch) means the built-in
  *   vendor prefixes, as "" does. A null destination text is refused.
+ * - Listening times (seconds x multiplier, seconds x repeat, timeout x
+ *   repeat, and OvSendSearch's wait) are worked out without overflow and
+ *   capped at OV_MAX_WAIT_MS: a huge product listens about 24.8 days,
+ *   never a wrapped short time.
+ * - Short datagrams are ignored as if they had not come: a DHCP datagram
+ *   of fewer than 34 bytes (it ends before the client hardware address)
+ *   and a UDP reply of fewer than 20 bytes (it ends before the address
+ *   field); such a reply does not end a unicast exchange either.
  * - Texts are zero-terminated and zero-filled to the end of their field. */
 typedef struct OvSearchEntry {
     char address[32];   /* dotted IPv4 address of the device */
@@ -376,8 +385,9 @@ typedef struct OvInterfaceEntry {
  * OvGetError on it: 1 after a completed OvSendSearch run, else 0. */
 OvHandle OVAPI OvOpenSearch(void);
 
-/* Ordinal 12. Frees the handle: 1, or 0 for a null handle or a failed
- * free. */
+/* Ordinal 12. Frees the handle: 1, or 0 for a null handle, a failed free,
+ * or while an OvSendSearch run on the handle still waits (the handle then
+ * stays open; close it again once the run has returned). */
 int OVAPI OvCloseSearch(OvHandle search);
 
 /* Ordinal 13. The ARP-table search: sends one ICMP echo to the broadcast
@@ -392,7 +402,10 @@ int OVAPI OvCloseSearch(OvHandle search);
  * count may hold the address of a device that matched but did not answer.
  * Returns 1 when the run completed (the count tells how many devices were
  * found), 0 for a null handle, a null array or count, or when the search
- * window could not be created. */
+ * window or its timer could not be created (no scan then).
+ * One run per handle at a time: called on a handle whose run still waits
+ * (from a window procedure that the run's loop dispatched, or from another
+ * thread), it returns 0 at once and leaves the running one alone. */
 int OVAPI OvSendSearch(OvHandle search, void* results, DWORD capacity, DWORD wait_seconds,
                        DWORD spare, DWORD* count, const char* prefix);
 

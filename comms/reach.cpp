@@ -231,7 +231,7 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wparam, LPARA
         return 0;
     case WM_DESTROY:
         CloseProbeSocket(record);  // already closed unless the window was destroyed from outside
-        PostQuitMessage(0);
+        PostRunQuit(window);
         return 0;
     }
     return DefWindowProcA(window, message, wparam, lparam);

@@ -50,28 +50,6 @@ struct StatusExchange {
     StatusRequest request;
 };
 
-/* Marks the handle as busy with an exchange for the length of one call;
- * held() is false when another exchange already runs on it. */
-class ExchangeClaim {
-  public:
-    explicit ExchangeClaim(HandleRecord* record) : record_(record) {
-        LONG idle = 0;
-        held_ = record_->exchanging.compare_exchange_strong(idle, 1);
-    }
-    ~ExchangeClaim() {
-        if (held_)
-            record_->exchanging = 0;
-    }
-    ExchangeClaim(const ExchangeClaim&) = delete;
-    ExchangeClaim& operator=(const ExchangeClaim&) = delete;
-
-    bool held() const { return held_; }
-
-  private:
-    HandleRecord* record_;
-    bool held_;
-};
-
 /* TIME in milliseconds for timer 1; a TIME beyond what a window timer can
  * hold waits as long as the timer can. */
 UINT ReplyWaitMs(const HandleRecord* record) {
@@ -189,7 +167,7 @@ LRESULT CALLBACK StatusWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
         return 0;
     case WM_DESTROY:
         CloseExchangeSocket(exchange->record);
-        PostQuitMessage(0);
+        PostRunQuit(window);
         return 0;
     }
     return DefWindowProcA(window, message, wparam, lparam);
@@ -221,9 +199,12 @@ int Exchange(OvHandle handle, StatusRequest request, void* buffer, DWORD size, D
     HandleRecord* record = RecordOf(handle);
     if (record == nullptr)
         return 0;
-    ExchangeClaim claim(record);
-    if (!claim.held())
+    HandleClaim claim(record);
+    if (!claim.held()) {
+        if (length != nullptr)
+            *length = 0;  // the running exchange's reply is not this call's
         return 0;
+    }
     // A failed exchange reports no reply, never the previous one's.
     record->last_error = 0;
     record->reply_length = 0;
@@ -241,7 +222,7 @@ int Exchange(OvHandle handle, StatusRequest request, void* buffer, DWORD size, D
 
 int CloseStatus(OvHandle handle) {
     HandleRecord* record = RecordOf(handle);
-    if (record == nullptr || record->exchanging != 0)
+    if (record == nullptr || !ClaimHandle(record))
         return 0;
     BOOL unregistered = UnregisterHiddenClass(record->instance, record->class_name);
     FreeRecord(record);

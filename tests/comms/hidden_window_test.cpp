@@ -1,6 +1,7 @@
 // The hidden-window run shared by the status exchange, the search window
 // and the connect probe: class lifetime, the loop's end, and the caller's
-// own windows and quit message during a run.
+// own windows and quit message during a run, also when another thread
+// destroys the run's window.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -19,6 +20,8 @@ enum class Script {
     kCallerQuitsAtStart,      // the caller's code quits as the run starts
     kCallerQuitsThenRunEnds,  // the caller's first tick: a quit, and the run's end behind it
     kEndLeavesAMessage,       // the run's end leaves a message queued behind its own quit
+    kOtherThreadCloses,       // the caller's first tick: another thread sends the run's window WM_CLOSE
+    kCallerQuitsThenOtherThreadCloses,  // ... after a quit of the caller's
 };
 
 struct RunState {
@@ -47,16 +50,30 @@ LRESULT CALLBACK RunProcedure(HWND window, UINT message, WPARAM wparam, LPARAM l
         DestroyWindow(window);
         return 0;
     case WM_DESTROY:
-        PostQuitMessage(0);
+        orv::PostRunQuit(window);
         return 0;
     }
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
+/* Another thread's WM_CLOSE: sent, so this thread handles it inside its
+ * next GetMessageA, before any posted message or quit. */
+DWORD WINAPI CloseFromAnotherThread(void* window) {
+    SendNotifyMessageA(static_cast<HWND>(window), WM_CLOSE, 0, 0);
+    return 0;
+}
+
 void CALLBACK CallerTick(HWND, UINT, UINT_PTR, DWORD) {
-    if (++g_run.caller_ticks == 1 && g_run.script == Script::kCallerQuitsThenRunEnds) {
+    if (++g_run.caller_ticks != 1)
+        return;
+    if (g_run.script == Script::kCallerQuitsThenRunEnds || g_run.script == Script::kCallerQuitsThenOtherThreadCloses)
         PostQuitMessage(kCallerQuit);
+    if (g_run.script == Script::kCallerQuitsThenRunEnds)
         PostMessageA(g_run.window, kEndRun, 0, 0);
+    if (g_run.script == Script::kOtherThreadCloses || g_run.script == Script::kCallerQuitsThenOtherThreadCloses) {
+        HANDLE thread = CreateThread(nullptr, 0, CloseFromAnotherThread, g_run.window, 0, nullptr);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
     }
 }
 
@@ -94,6 +111,8 @@ TEST(HiddenWindow, CallerWindowsAndQuitsSurviveARun) {
         {Script::kCallerQuitsAtStart, 400, 350, 3, {kCallerQuit}},
         {Script::kCallerQuitsThenRunEnds, 5000, 0, 1, {kCallerQuit}},
         {Script::kEndLeavesAMessage, 5000, 0, 0, {}},
+        {Script::kOtherThreadCloses, 5000, 0, 1, {}},  // the window's own quit is no caller's
+        {Script::kCallerQuitsThenOtherThreadCloses, 5000, 0, 1, {kCallerQuit}},
     };
     for (const auto& c : cases) {
         const int what = static_cast<int>(c.script);

@@ -19,8 +19,9 @@ TEST_F(SendCancel, SendsSoftResetThenQuitAndReturnsAboutTwoHundredMsAfterTheAnsw
     EXPECT_GE(watch.Seconds(), 0.17);  // the tick count under Wine moves in steps of up to ~15 ms
     EXPECT_LT(watch.Seconds(), 2.0);
     SimStats stats;
-    ASSERT_TRUE(printer.WaitFor("soft_resets", 1, 5000, &stats));
+    ASSERT_TRUE(printer.WaitFor("command_ended", 1, 5000, &stats));
     EXPECT_EQ(stats.Str("commands"), "SOFT_RESET,QUIT");
+    EXPECT_EQ(stats.Num("command_extra_bytes"), 0) << "more than the two 16-byte commands";
     EXPECT_EQ(stats.Num("command_connections"), 1);
     EXPECT_EQ(stats.Num("print_connections"), 0);
 }

@@ -79,13 +79,15 @@ TEST_F(StatusChannel, RepliesArriveUnchangedInOneReceiveCutToTheBuffer) {
     EXPECT_EQ(length, 0u);
     EXPECT_EQ(api_.GetError(handle), 0);
 
-    // One connection per exchange.
-    EXPECT_EQ(printer.Stats().Num("command_connections"), static_cast<long long>(std::size(cases)) + 2);
+    // One connection per exchange, each carrying one 16-byte request.
+    SimStats stats;
+    ASSERT_TRUE(printer.WaitFor("command_ended", std::size(cases) + 2, 3000, &stats));
+    EXPECT_EQ(stats.Num("command_connections"), static_cast<long long>(std::size(cases)) + 2);
+    EXPECT_EQ(stats.Num("command_extra_bytes"), 0);
     EXPECT_EQ(api_.CloseStatus(handle), 1);
 }
 
 TEST_F(StatusChannel, NoReplyIsOutcome0WithLength0) {
-    Configure(1, 0);  // TIME 1 s; the default is 4
     SimPrinter printer(TestAddress(0));
     SimPrinter refusing(TestAddress(1), "command=off");
     ASSERT_SIM(printer);
@@ -95,11 +97,13 @@ TEST_F(StatusChannel, NoReplyIsOutcome0WithLength0) {
         std::string host;
         const char* printer_turns;  // for `printer`: how it fails after one reply
         double min_seconds, max_seconds;
+        DWORD time_at_open = 1;     // TIME when the handle opens; 1 from then on
     };
     // A 64-character label is no valid DNS name: the resolver fails
     // without asking a name server.
     std::vector<Case> cases = {
         {"silent printer", printer.address(), "command_silent=on", 0.9, 3.0},
+        {"silent printer, TIME 2 at the open", printer.address(), "command_silent=on", 1.9, 4.0, 2},
         {"closed without reply", printer.address(), "on_command=close", 0.9, 3.0},
         {"reset without reply", printer.address(), "on_command=reset", 0.9, 3.0},
         {"refusing port", refusing.address(), nullptr, 0, 2.0},
@@ -108,7 +112,9 @@ TEST_F(StatusChannel, NoReplyIsOutcome0WithLength0) {
     if (ReachRigIsUp())
         cases.push_back({"host unreachable", kReachRigUnreachable, nullptr, 0, 2.0});
     for (const Case& c : cases) {
+        Configure(c.time_at_open, 0);
         OvHandle handle = api_.OpenStatus(c.host.c_str());
+        Configure(1, 0);
         ASSERT_NE(handle, OV_INVALID_HANDLE) << c.what;
         unsigned char buffer[64];
         DWORD length = 99;
@@ -133,13 +139,13 @@ struct Caller {
     OvApi* api;
     OvHandle busy;
     int ticks, nested_get, nested_close;
+    DWORD nested_length;
 } g_caller;
 
 void CALLBACK CallerTick(HWND, UINT, UINT_PTR, DWORD) {
     if (++g_caller.ticks == 1) {
         unsigned char buffer[16];
-        DWORD length = 0;
-        g_caller.nested_get = g_caller.api->GetStatus(g_caller.busy, buffer, sizeof buffer, &length);
+        g_caller.nested_get = g_caller.api->GetStatus(g_caller.busy, buffer, sizeof buffer, &g_caller.nested_length);
         g_caller.nested_close = g_caller.api->CloseStatus(g_caller.busy);
     }
 }
@@ -164,7 +170,7 @@ TEST_F(StatusChannel, WhileAnExchangeWaitsOtherThreadsAndTheCallersWindowsCarryO
     OvHandle theirs = api_.OpenStatus(printer.address().c_str());
     ASSERT_NE(mine, OV_INVALID_HANDLE);
     ASSERT_NE(theirs, OV_INVALID_HANDLE);
-    g_caller = {&api_, mine, 0, -1, -1};
+    g_caller = {&api_, mine, 0, -1, -1, 99};
     HWND caller = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     ASSERT_TRUE(caller != nullptr && SetTimer(caller, 7, 20, CallerTick) != 0);
 
@@ -177,6 +183,7 @@ TEST_F(StatusChannel, WhileAnExchangeWaitsOtherThreadsAndTheCallersWindowsCarryO
     EXPECT_EQ(statuses, std::vector<std::string>(kRounds, kDefaultStatus));
     EXPECT_GE(g_caller.ticks, 5) << "the caller's timer was not dispatched during the exchanges";
     EXPECT_EQ(g_caller.nested_get, 0) << "a second exchange on the busy handle";
+    EXPECT_EQ(g_caller.nested_length, 0u) << "the refused call's length";
     EXPECT_EQ(g_caller.nested_close, 0) << "a close of the busy handle";
     EXPECT_EQ(printer.Stats().Num("command_connections"), 2 * kRounds);
     EXPECT_EQ(api_.CloseStatus(mine), 1);

@@ -20,6 +20,10 @@
 #                          junk; DHCP requests and junk every 200 ms
 #   orv9-p3   198.18.10.2  0A:4D:C2:00:10:02  on the second network: DHCP
 #                          requests every 200 ms
+#   orv9-e    198.18.9.21-24  02:00:00:09:00:21  answers no echo itself; the
+#                          scripted responder echo-responder.pl answers the
+#                          echo probe wrongly (another identifier, another
+#                          type, from a third address), as it says
 #   orv9-lo   127.0.0.1    nothing but loopback (Wine as well)
 #
 # orv9-lib also has an interface orv9-gone (198.18.11.1/24, a veth pair
@@ -40,16 +44,20 @@ sim=$build/host/bin/printer-sim
 control_ip=198.18.9.250 control_port=19109
 sim_pid=$build/orv9-sim.pid sim_log=$build/orv9-sim.log
 dhcp_pid=$build/orv9-udhcpc.pid dhcp_log=$build/orv9-udhcpc.log
-namespaces=(orv9-lib orv9-lo orv9-sw orv9-p1 orv9-p2 orv9-h orv9-p3)
+echo_pid=$build/orv9-echo.pid echo_log=$build/orv9-echo.log
+namespaces=(orv9-lib orv9-lo orv9-sw orv9-p1 orv9-p2 orv9-h orv9-p3 orv9-e)
 wine_namespaces=(orv9-lib orv9-lo)
 
-# Junk on the ports: short, longer than the library's 2048-byte buffer
-# (carrying a vendor MAC where a record or request has one, so that a
-# junk datagram taken for a device would show), and random bytes.
+# Junk on the ports: short (ending one byte before the last field that
+# the library reads), longer than the library's 2048-byte buffer (both
+# carrying a vendor MAC where a record or request has one, so that a junk
+# datagram taken for a device would show), and random bytes.
+short_record=4c4e345347455441feffffff00770000c0a809
+short_request=$(printf '01010600%048dfeffffff00' 0)
 long_record=$(printf '4c4e345347455441feffffff0077%05986d' 0)
 long_request=$(printf '%056dfeffffff0077%05932d' 0 0)
-udp_junk=4c4e3453,$long_record,8b1f3e55a0c2d4e6123456789abc0000c0a8090d00000000
-dhcp_junk=01010600aabbccdd0000,$long_request,$(printf '010106009e3779b9%040d12345678%0532d' 0 0)
+udp_junk=$short_record,$long_record,8b1f3e55a0c2d4e6123456789abc0000c0a8090d00000000
+dhcp_junk=$short_request,$long_request,$(printf '010106009e3779b9%040d12345678%0532d' 0 0)
 
 add_gone="ip link add orv9-gone type veth peer name orv9-gonep && ip addr add 198.18.11.1/24 dev orv9-gone && ip link set orv9-gonep up && ip link set orv9-gone up"
 
@@ -69,6 +77,7 @@ down() {
     "$here/netns-wine.sh" stop "$ns"
   done
   stop_pidfile "$dhcp_pid"
+  stop_pidfile "$echo_pid"
   stop_pidfile "$sim_pid"
   for ns in "${namespaces[@]}"; do
     ip netns del "$ns" 2>/dev/null
@@ -109,6 +118,9 @@ build_network() {
   host_on_switch orv9-p1 198.18.9.11 fe:ff:ff:ff:00:01 &&
   host_on_switch orv9-p2 198.18.9.12 0a:4d:c2:12:34:56 &&
   host_on_switch orv9-h 198.18.9.13 02:00:00:09:00:13 &&
+  host_on_switch orv9-e 198.18.9.21 02:00:00:09:00:21 &&
+  for a in 22 23 24; do in_ns orv9-e ip addr add "198.18.9.$a/24" dev orv9-e || return 1; done &&
+  in_ns orv9-e sysctl -qw net.ipv4.icmp_echo_ignore_all=1 &&
   ip link add orv9-l1 netns orv9-lib address 02:00:00:10:00:01 \
       type veth peer name orv9-p3 netns orv9-p3 address 0a:4d:c2:00:10:02 &&
   in_ns orv9-lib ip addr add 198.18.10.1/24 dev orv9-l1 &&
@@ -159,6 +171,13 @@ start_dhcp_client() {
   return 1
 }
 
+start_echo_responder() {
+  rm -f "$echo_pid"
+  in_ns orv9-e setsid perl "$here/echo-responder.pl" "$echo_pid" </dev/null >"$echo_log" 2>&1 &
+  for _ in $(seq 50); do [ -s "$echo_pid" ] && return 0; sleep 0.1; done
+  return 1
+}
+
 up() {
   if [ "$(id -u)" -ne 0 ] || ! command -v ip >/dev/null || ! command -v udhcpc >/dev/null; then
     echo "discovery-rig: needs root, iproute2 and udhcpc; rig tests will skip"
@@ -168,6 +187,7 @@ up() {
   build_network || { echo "discovery-rig: could not build the network"; down; return 1; }
   start_printers || { echo "discovery-rig: printer-sim failed (see $sim_log)"; down; return 1; }
   start_dhcp_client || { echo "discovery-rig: udhcpc did not start (see $dhcp_log)"; down; return 1; }
+  start_echo_responder || { echo "discovery-rig: echo-responder.pl did not start (see $echo_log)"; down; return 1; }
   for ns in "${wine_namespaces[@]}"; do
     "$here/netns-wine.sh" start "$ns" || { down; return 1; }
   done

@@ -82,19 +82,18 @@ void CommandConnection::ReadSome() {
     }
     if (n == 0) {
         client_eof_ = true;
-        if (!partial_.empty())
-            printer_.Event("command: " + std::to_string(partial_.size()) + " bytes of an incomplete command dropped");
         if (waiting_.empty() && out_.empty())
             End("connection closed");
         return;
     }
     partial_.append(buffer, static_cast<size_t>(n));
-    size_t used = 0;
-    while (partial_.size() - used >= kCommandSize && !close_when_sent_ && !ended_) {
-        HandleCommand(partial_.substr(used, kCommandSize));
-        used += kCommandSize;
+    /* A command leaves partial_ before it is handled: QUIT may end the
+     * connection inside HandleCommand, and End() counts what is left. */
+    while (partial_.size() >= kCommandSize && !close_when_sent_ && !ended_) {
+        std::string block = partial_.substr(0, kCommandSize);
+        partial_.erase(0, kCommandSize);
+        HandleCommand(block);
     }
-    partial_.erase(0, used);
 }
 
 void CommandConnection::HandleCommand(const std::string& block) {
@@ -207,6 +206,13 @@ void CommandConnection::End(const std::string& how, bool hard) {
     if (ended_)
         return;
     ended_ = true;
+    /* What is left was never a whole command: a client that sends a
+     * longer request than 16 bytes, or bytes after QUIT, shows here. */
+    if (!partial_.empty()) {
+        printer_.Stats().command_extra_bytes += partial_.size();
+        printer_.Event("command: " + std::to_string(partial_.size()) + " bytes beyond the last whole command dropped");
+    }
+    ++printer_.Stats().command_ended;
     printer_.Event("command: " + how);
     loop_.Unwatch(watch_);
     watch_ = 0;

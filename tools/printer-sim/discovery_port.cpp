@@ -6,8 +6,12 @@
  * reports (bytes 16-19); "SETA" for the printer's MAC makes the bytes
  * 16-19 of the request the reported address, so later answers carry it
  * (the printer keeps listening where it was: only the report moves).
- * Anything else is counted and dropped, as a device drops what it does
- * not understand.
+ * A "GETA" or "SETA" request that is not exactly the 24-byte record, with
+ * FF FF FF FF FF FF and zeros in a GETA's bytes 8-23 and zeros in a
+ * SETA's bytes 14-15, is counted as malformed and neither answered nor
+ * applied, so that the tests see a client's request that strays from
+ * the record. Anything else is counted and dropped, as a device drops
+ * what it does not understand.
  *
  * udp=any listens on 0.0.0.0 so that broadcasts arrive too; answers then
  * still leave from the printer's own address (IP_PKTINFO). That is only
@@ -67,6 +71,17 @@ std::string Record(const char* command, const unsigned char* mac, in_addr addres
     memcpy(&record[kMacOffset], mac, 6);
     memcpy(&record[kAddressOffset], &address.s_addr, 4);
     return record;
+}
+
+/* Whether a GETA or SETA request is the 24-byte record with its fixed
+ * bytes. */
+bool WellFormed(const unsigned char* data, size_t size, bool get) {
+    static const unsigned char kGetFields[kRecordSize - kMacOffset] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    if (size != kRecordSize)
+        return false;
+    if (get)
+        return memcmp(data + kMacOffset, kGetFields, sizeof kGetFields) == 0;
+    return data[kMacOffset + 6] == 0 && data[kMacOffset + 7] == 0;
 }
 
 std::string DhcpDiscover(const unsigned char* mac, uint32_t xid) {
@@ -207,11 +222,19 @@ void DiscoveryPort::ReadDatagrams() {
 
 void DiscoveryPort::Handle(const sockaddr_in& from, in_addr to, const unsigned char* data, size_t size) {
     bool ln4s = size >= 8 && memcmp(data, "LN4S", 4) == 0;
-    if (ln4s && memcmp(data + 4, "GETA", 4) == 0) {
+    bool get = ln4s && memcmp(data + 4, "GETA", 4) == 0;
+    bool set = ln4s && memcmp(data + 4, "SETA", 4) == 0;
+    if ((get || set) && !WellFormed(data, size, get)) {
+        ++stats_.malformed;
+        size_t shown = size < 2 * kRecordSize ? size : 2 * kRecordSize;
+        printer_.Event("udp: malformed " + std::string(get ? "GETA" : "SETA") + " of " + std::to_string(size) +
+                       " bytes from " + FormatEndpoint(from) + ": " +
+                       ToHex(std::string(reinterpret_cast<const char*>(data), shown)));
+    } else if (get) {
         ++stats_.geta;
         stats_.geta_to = AddressText(to);
         AnswerGet(from);
-    } else if (ln4s && memcmp(data + 4, "SETA", 4) == 0 && size >= kRecordSize) {
+    } else if (set) {
         ++stats_.seta;
         ApplySet(from, data, size);
     } else {
@@ -316,7 +339,8 @@ void DiscoveryPort::SendDhcp() {
 
 std::string DiscoveryPort::StatsLine() const {
     return "geta=" + std::to_string(stats_.geta) + " seta=" + std::to_string(stats_.seta) +
-           " seta_applied=" + std::to_string(stats_.seta_applied) + " udp_other=" + std::to_string(stats_.udp_other) +
+           " seta_applied=" + std::to_string(stats_.seta_applied) + " malformed=" + std::to_string(stats_.malformed) +
+           " udp_other=" + std::to_string(stats_.udp_other) +
            " dhcp_sent=" + std::to_string(stats_.dhcp_sent) + " udp_address=" + AddressText(reported_) +
            " seta_last=" + stats_.seta_last + " geta_to=" + stats_.geta_to + " mac=" + Mac();
 }
@@ -324,7 +348,7 @@ std::string DiscoveryPort::StatsLine() const {
 bool DiscoveryPort::NumericStat(const std::string& key, uint64_t* value) const {
     const std::pair<const char*, uint64_t> numbers[] = {
         {"geta", stats_.geta},           {"seta", stats_.seta},           {"seta_applied", stats_.seta_applied},
-        {"udp_other", stats_.udp_other}, {"dhcp_sent", stats_.dhcp_sent},
+        {"malformed", stats_.malformed}, {"udp_other", stats_.udp_other}, {"dhcp_sent", stats_.dhcp_sent},
     };
     for (const auto& number : numbers) {
         if (key == number.first) {

@@ -25,6 +25,7 @@ struct DiscoveryStats {
     uint64_t geta = 0;          /* GETA requests heard */
     uint64_t seta = 0;          /* SETA requests heard, for any MAC */
     uint64_t seta_applied = 0;  /* of those, the ones for this printer's MAC */
+    uint64_t malformed = 0;     /* GETA and SETA requests not of the record's form */
     uint64_t udp_other = 0;     /* other datagrams on port 19541 */
     uint64_t dhcp_sent = 0;     /* DHCP client requests sent */
     std::string seta_last = "-";  /* MAC/ADDRESS/ADDRESS2 of the latest SETA */
@@ -45,7 +46,7 @@ public:
     /* The printer's options changed: follow the DHCP period and target. */
     void OptionsChanged();
 
-    /* "geta=N seta=N seta_applied=N udp_other=N dhcp_sent=N
+    /* "geta=N seta=N seta_applied=N malformed=N udp_other=N dhcp_sent=N
      * udp_address=IP seta_last=MAC/IP/IP geta_to=IP mac=MAC" */
     std::string StatsLine() const;
     bool NumericStat(const std::string& key, uint64_t* value) const;

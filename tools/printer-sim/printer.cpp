@@ -248,6 +248,8 @@ std::string Printer::StatsLine() const {
            " eof=" + std::to_string(stats_.eof) + " resets=" + std::to_string(stats_.resets) +
            " open=" + std::to_string(open) + " peer=" + stats_.peer + " local=" + stats_.local +
            " command_connections=" + std::to_string(stats_.command_connections) +
+           " command_ended=" + std::to_string(stats_.command_ended) +
+           " command_extra_bytes=" + std::to_string(stats_.command_extra_bytes) +
            " commands=" + (commands.empty() ? "-" : commands) +
            " soft_resets=" + std::to_string(stats_.soft_resets) +
            (discovery_ ? " " + discovery_->StatsLine() : "");
@@ -266,6 +268,8 @@ bool Printer::NumericStat(const std::string& key, uint64_t* value) const {
         {"eof", stats_.eof},
         {"resets", stats_.resets},
         {"command_connections", stats_.command_connections},
+        {"command_ended", stats_.command_ended},
+        {"command_extra_bytes", stats_.command_extra_bytes},
         {"commands", stats_.commands.size()},
         {"soft_resets", stats_.soft_resets},
     };

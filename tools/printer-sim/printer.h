@@ -37,6 +37,8 @@ struct PrinterStats {
     std::string peer = "-";              /* client of the latest print connection */
     std::string local = "-";             /* our end of that connection */
     uint64_t command_connections = 0;
+    uint64_t command_ended = 0;          /* command connections that have ended */
+    uint64_t command_extra_bytes = 0;    /* bytes beyond the last whole command of an ended connection */
     std::vector<std::string> commands;   /* command log, oldest first */
     uint64_t soft_resets = 0;
 };

@@ -108,4 +108,28 @@ TEST(ArpScan, ADeviceReachedOnlyThroughADisconnectedAddressIsNotProbed) {
     orv::Cleanup();
 }
 
+TEST(EchoProbe, TakesOnlyAnEchoReplyWithItsIdentifierFromTheAddressAsked) {
+    SKIP_OUTSIDE_RIG(kRigLibrary);
+    ASSERT_EQ(orv::Startup(GetModuleHandleA(nullptr)), 1);
+    const struct {
+        const char* address;
+        const char* what;
+        int answered;
+        double min_seconds, max_seconds;
+    } cases[] = {
+        // Costs one attempt and a second's pause; the next reply is right.
+        {kRigEchoOtherIdentifier, "another identifier first", 1, 0.95, 3.5},
+        {kRigEchoOtherType, "another type first", 1, 0.95, 3.5},
+        // Ends the probe at once.
+        {kRigEchoThirdAddress, "a reply from a third address", 0, 0, 2.5},
+    };
+    for (const auto& c : cases) {
+        Stopwatch watch;
+        EXPECT_EQ(orv::ProbeAddress(c.address), c.answered) << c.what;
+        EXPECT_GE(watch.Seconds(), c.min_seconds) << c.what;
+        EXPECT_LT(watch.Seconds(), c.max_seconds) << c.what;
+    }
+    orv::Cleanup();
+}
+
 }  // namespace

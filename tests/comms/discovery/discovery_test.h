@@ -63,6 +63,12 @@ constexpr char kRigP3[] = "198.18.10.2";          // on the second network
 constexpr char kRigP3Mac[] = "0A:4D:C2:00:10:02";
 constexpr char kRigSilentVendor[] = "198.18.9.14";  // vendor MAC, never answers
 constexpr char kRigNobody[] = "198.18.9.99";
+// The scripted echo responder's addresses (tests/rigs/echo-responder.pl):
+// the first echo reply carries another identifier, or is of another type;
+// or every reply comes from a third address.
+constexpr char kRigEchoOtherIdentifier[] = "198.18.9.21";
+constexpr char kRigEchoOtherType[] = "198.18.9.22";
+constexpr char kRigEchoThirdAddress[] = "198.18.9.23";
 
 /* Skips unless this process runs in the rig's namespace that has the
  * interface `address`. */

@@ -16,6 +16,22 @@ bool OnlyLoopback() {
 
 using LoopbackOnly = DiscoveryTest;
 
+/* The caller's window timer during a run: a second run and a close of the
+ * running handle. */
+struct Nested {
+    OvApi* api;
+    OvHandle search;
+    OvSearchEntry* entries;
+    int run, close;
+} g_nested;
+
+void CALLBACK UseTheRunningHandle(HWND window, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(window, timer);
+    DWORD count = 0;
+    g_nested.run = g_nested.api->SendSearch(g_nested.search, g_nested.entries, 4, 1, 0, &count, "");
+    g_nested.close = g_nested.api->CloseSearch(g_nested.search);
+}
+
 TEST_F(LoopbackOnly, SearchesRefuseNullsThenRunWithNothingToSendTo) {
     // Outside the namespace the searches would go to this machine's networks.
     if (!OnlyLoopback())
@@ -36,6 +52,18 @@ TEST_F(LoopbackOnly, SearchesRefuseNullsThenRunWithNothingToSendTo) {
     EXPECT_EQ(api_.SendSearch(search_, entries.data(), 4, 0, 0, &count, ""), 1);
     EXPECT_EQ(api_.GetError(search_), 1);
     EXPECT_EQ(count, 0u);
+
+    // While a run waits, its loop serves the caller's window, which tries
+    // a second run and a close on the handle: both are refused at once,
+    // and the run ends as its own.
+    HWND caller = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    g_nested = {&api_, search_, entries.data(), -1, -1};
+    ASSERT_TRUE(caller != nullptr && SetTimer(caller, 1, 20, UseTheRunningHandle) != 0);
+    EXPECT_EQ(api_.SendSearch(search_, entries.data(), 4, 1, 0, &count, ""), 1);
+    DestroyWindow(caller);
+    EXPECT_EQ(g_nested.run, 0);
+    EXPECT_EQ(g_nested.close, 0);
+    EXPECT_EQ(api_.GetError(search_), 1);
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 // listens: null handles, arrays, counts and destinations.
 #include <functional>
 
+#include "discovery.h"
 #include "discovery_test.h"
+#include "internal.h"
 
 namespace {
 
@@ -45,10 +47,27 @@ TEST_F(SearchHandle, NullArgumentsAreRefusedAtOnceAndTouchNothing) {
     // handles do not close.
     EXPECT_EQ(api_.GetError(search_), 0);
     OvHandle second = api_.OpenSearch();
-    EXPECT_NE(second, search_);
+    ASSERT_NE(second, OV_INVALID_HANDLE);
     EXPECT_EQ(api_.CloseSearch(second), 1);
     EXPECT_EQ(api_.CloseSearch(0), 0);
     EXPECT_EQ(api_.CloseSearch(OV_INVALID_HANDLE), 0);
+}
+
+TEST(ListeningTime, IsTheProductInMillisecondsCappedLikeEveryWait) {
+    const struct {
+        DWORD seconds, multiplier, ms;
+    } cases[] = {
+        {0, 0, 5000},  // five seconds, once
+        {3, 2, 6000},
+        {2147483, 1, 2147483000},
+        {1u << 29, 1, OV_MAX_WAIT_MS},  // 0 in 32 bits
+        {4294968, 1, OV_MAX_WAIT_MS},   // 704 in 32 bits
+        {0xFFFFFFFF, 0xFFFFFFFF, OV_MAX_WAIT_MS},
+    };
+    for (const auto& c : cases) {
+        orv::HandleRecord record{};
+        EXPECT_EQ(orv::KeepListeningTime(&record, c.seconds, c.multiplier), c.ms) << c.seconds << " x " << c.multiplier;
+    }
 }
 
 }  // namespace

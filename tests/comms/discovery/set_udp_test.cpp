@@ -48,6 +48,7 @@ TEST_F(SetUdp, RefusesBadTextsAndSendsTheRecordOfGoodOnes) {
         ASSERT_TRUE(device.WaitFor("seta", ++sets, 2000, &stats)) << c.mac;
         EXPECT_EQ(stats.Str("seta_last"), c.record) << c.mac;
         EXPECT_EQ(stats.Num("seta"), sets) << c.mac;
+        EXPECT_EQ(stats.Num("malformed"), 0) << "not the 24-byte SETA record, " << c.mac;
     }
 }
 

@@ -12,11 +12,14 @@ constexpr char kOrdinaryMac[] = "02:00:00:00:00:05";
 
 constexpr char kQuiet[] = "print=off command=off udp=own ";
 const std::string kUntouched(32, 'x');
+// A "GETA" reply cut short after byte 19: its MAC would pass the filter,
+// and its address would read 192.168.9.0.
+constexpr char kShortReply[] = "4c4e345347455441feffffff00770000c0a809";
 
 using UdpSearch = DiscoveryTest;
 
-TEST_F(UdpSearch, UnicastEndsAtTheFirstReplyAndRecordsOnlyNewDevicesThatFitTheArray) {
-    SimPrinter vendor(TestAddress(0), kQuiet + std::string("mac=") + kVendorMac);
+TEST_F(UdpSearch, UnicastEndsAtTheFirstWholeReplyAndRecordsOnlyNewDevicesThatFitTheArray) {
+    SimPrinter vendor(TestAddress(0), kQuiet + std::string("mac=") + kVendorMac + " udp_delay_ms=50 udp_junk=" + kShortReply);
     SimPrinter ordinary(TestAddress(1), kQuiet + std::string("mac=") + kOrdinaryMac);
     ASSERT_SIM(vendor);
     ASSERT_SIM(ordinary);
@@ -77,19 +80,22 @@ TEST_F(UdpSearch, UnicastListensTimeoutTimesRepeatInEachOfRepeatExchanges) {
         EXPECT_GE(watch.Seconds(), c.seconds - 0.02) << c.timeout;
         EXPECT_LT(watch.Seconds(), c.seconds + 1.0) << c.timeout;
         requests += c.requests;
-        ASSERT_TRUE(device.WaitFor("geta", requests, 2000)) << c.timeout;
-        EXPECT_EQ(device.Stats().Num("geta"), requests) << c.timeout;
+        SimStats stats;
+        ASSERT_TRUE(device.WaitFor("geta", requests, 2000, &stats)) << c.timeout;
+        EXPECT_EQ(stats.Num("geta"), requests) << c.timeout;
+        EXPECT_EQ(stats.Num("malformed"), 0) << "not the 24-byte GETA record";
     }
     EXPECT_EQ(count, 0u);
 }
 
 TEST_F(UdpSearch, BroadcastSendsRepeatRequestsListeningSecondsTimesRepeatAfterEach) {
     // Each answer comes 50 ms after junk: short, 3000 bytes (longer than
-    // the receive buffer, with a vendor MAC where a record has one) and
-    // random.
+    // the receive buffer), both with a vendor MAC where a record has one,
+    // and random.
     std::string long_junk = "4c4e345347455441feffffff0077" + std::string(5972, '0');
-    SimPrinter device(TestAddress(), kQuiet + std::string("mac=") + kVendorMac + " udp_delay_ms=50 udp_junk=4c4e3453," +
-                                         long_junk + ",8b1f3e55a0c2d4e6123456789abc0000c0a8090d00000000");
+    SimPrinter device(TestAddress(), kQuiet + std::string("mac=") + kVendorMac + " udp_delay_ms=50 udp_junk=" +
+                                         kShortReply + "," + long_junk +
+                                         ",8b1f3e55a0c2d4e6123456789abc0000c0a8090d00000000");
     ASSERT_SIM(device);
     const struct {
         DWORD seconds, repeat;
