@@ -90,13 +90,14 @@ BOOL FinishPending(const TransferMember& member, OverlappedOp& op, DWORD timeout
     return done;
 }
 
-/* The transfer failed at once. A read refused with ERROR_ACCESS_DENIED
- * counts as a try that succeeded without data. */
+/* The transfer failed at once, so the try failed, ERROR_ACCESS_DENIED on
+ * a read included: counted as success, a receive from a port that refuses
+ * every read would report success without having read anything. */
 BOOL FailedAtOnce(const TransferMember& member, HANDLE port, Direction direction, DWORD error) {
     g_localport_calls.cancel_io(port);
     LogLine(kLogStamped, "%s %s ErrorCode : 0x%08x\n", member.name, StartCallName(direction),
             static_cast<unsigned>(error));
-    return direction == Direction::kReceive && error == ERROR_ACCESS_DENIED;
+    return 0;
 }
 
 /* The check step; false when the try ends there with `*result`. */

@@ -3,6 +3,9 @@
  *
  * The echo check loads "ICMP.DLL" at run time, so the library itself
  * imports nothing beyond the platform's core DLLs, and sends one echo.
+ * It loads the file by its full path in the system folder: given a bare
+ * name, Windows looks in the host program's folder first, and a planted
+ * ICMP.DLL there would run inside every tool that uses this library.
  * The connect probe starts a TCP connection to port 80 and waits for the
  * socket layer's connect notification inside a hidden window's message
  * loop, at most one second. Both build a record for the length of the
@@ -64,9 +67,21 @@ using IcmpCloseHandleFn = BOOL(WINAPI*)(HANDLE);
 using IcmpSendEchoFn = DWORD(WINAPI*)(HANDLE, IPAddr, LPVOID, WORD, PIP_OPTION_INFORMATION, LPVOID,
                                       DWORD, DWORD);
 
+/* The system folder's ICMP.DLL, loaded by its full path; nullptr when
+ * the path does not fit or the file does not load. */
+HMODULE LoadSystemIcmp() {
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, sizeof path);
+    if (length == 0 || length + 1 + sizeof kIcmpLibrary > sizeof path)  // the separator, the name, its end
+        return nullptr;
+    path[length] = '\\';
+    memcpy(path + length + 1, kIcmpLibrary, sizeof kIcmpLibrary);
+    return LoadLibraryA(path);
+}
+
 class LoadedLibrary {
   public:
-    explicit LoadedLibrary(const char* name) : module_(LoadLibraryA(name)) {}
+    explicit LoadedLibrary(HMODULE module) : module_(module) {}
     ~LoadedLibrary() {
         if (module_ != nullptr)
             FreeLibrary(module_);
@@ -114,7 +129,7 @@ int SendOneEcho(const EchoInterface& echo, HANDLE handle, IPAddr target) {
 }
 
 int EchoCheck(const char* address) {
-    LoadedLibrary library(kIcmpLibrary);
+    LoadedLibrary library(LoadSystemIcmp());
     if (library.get() == nullptr)
         return 0;
     IPAddr target;

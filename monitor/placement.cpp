@@ -1,6 +1,14 @@
 /*
  * placement.cpp - restoring, centring and saving the status window's
  * position.
+ *
+ * The stored position is the window placement's normal position, which
+ * Windows gives in workspace coordinates: relative to the work area's
+ * top-left corner, not the screen's. Moving the window and the centre
+ * test work in screen coordinates, so both shift the stored values by the
+ * work area's origin. Without that, a taskbar at the top or on the left
+ * would move the window by its own size on every run, and a window closed
+ * at the centre would never count as centred.
  */
 #include "placement.h"
 
@@ -13,7 +21,7 @@ namespace {
 constexpr LONG kVisibleMargin = 10;  // pixels of the window that must stay on the work area
 
 bool GetWorkArea(RECT* work_area) {
-    return SystemParametersInfoA(SPI_GETWORKAREA, 0, work_area, 0) != FALSE;
+    return g_system_parameters_info(SPI_GETWORKAREA, 0, work_area, 0) != FALSE;
 }
 
 void MoveKeepingSize(HWND window, const RECT& rect, LONG left, LONG top) {
@@ -29,6 +37,8 @@ void CentreWindow(HWND window) {
 }
 
 }  // namespace
+
+BOOL(WINAPI* g_system_parameters_info)(UINT, UINT, PVOID, UINT) = ::SystemParametersInfoA;
 
 POINT CentredOrigin(const RECT& work_area, int width, int height, bool keep_inside) {
     POINT origin;
@@ -49,8 +59,13 @@ bool IsUsablePosition(const RECT& work_area, int width, int height, LONG left, L
 void RestorePosition(HWND window) {
     LONG left = 0, top = 0;
     RECT work_area, rect;
-    if (!ReadPosition(&left, &top) || !GetWorkArea(&work_area) || !GetWindowRect(window, &rect) ||
-        !IsUsablePosition(work_area, rect.right - rect.left, rect.bottom - rect.top, left, top)) {
+    if (!ReadPosition(&left, &top) || !GetWorkArea(&work_area) || !GetWindowRect(window, &rect)) {
+        CentreWindow(window);
+        return;
+    }
+    left += work_area.left;  // workspace to screen coordinates
+    top += work_area.top;
+    if (!IsUsablePosition(work_area, rect.right - rect.left, rect.bottom - rect.top, left, top)) {
         CentreWindow(window);
         return;
     }
@@ -68,7 +83,7 @@ void SavePosition(HWND window) {
     RECT work_area;
     if (GetWorkArea(&work_area)) {
         POINT centre = CentredOrigin(work_area, normal.right - normal.left, normal.bottom - normal.top, false);
-        if (normal.left == centre.x && normal.top == centre.y) {
+        if (normal.left + work_area.left == centre.x && normal.top + work_area.top == centre.y) {
             DeletePosition();
             return;
         }

@@ -75,10 +75,7 @@ enum class Verdict { kNoSupportedDriver, kNotDefault, kWrongPort };
 class PrinterHandle {
   public:
     PrinterHandle() = default;
-    ~PrinterHandle() {
-        if (handle_ != nullptr)
-            ClosePrinter(handle_);
-    }
+    ~PrinterHandle() { Close(); }
     PrinterHandle(const PrinterHandle&) = delete;
     PrinterHandle& operator=(const PrinterHandle&) = delete;
 
@@ -86,6 +83,11 @@ class PrinterHandle {
         return OpenPrinterA(const_cast<char*>(name), &handle_, nullptr) != FALSE;
     }
     HANDLE get() const { return handle_; }
+    void Close() {
+        if (handle_ != nullptr)
+            g_spooler_calls.close_printer(handle_);
+        handle_ = nullptr;
+    }
 
   private:
     HANDLE handle_ = nullptr;
@@ -174,6 +176,8 @@ int CheckDefaultPrinter(MonitorState& state, const PRINTER_INFO_2A& entry) {
             ShowMonitorMessage(kEnumJobsFailedText);
             return kCheckFatal;
     }
+    // The printer is free while the language monitor answers.
+    printer.Close();
     g_spooler_calls.pause(kSettlePauseMs);
     return kCheckReady;
 }

@@ -23,6 +23,7 @@
 #define ORV_MONITOR_PRINTER_CHECK_H
 
 #include <windows.h>
+#include <winspool.h>
 
 #include "handles.h"
 #include "state.h"
@@ -31,12 +32,14 @@ namespace orv {
 
 /* The spooler calls that tests replace where the platform here cannot
  * give the case (a spooler that is not running, a paused printer, a
- * printing job), and the pause between tries. They point at the real
- * functions; only tests linking the internal library change them. */
+ * printing job), the pause between tries, and the printer's close (to
+ * tell when it happens). They point at the real functions; only tests
+ * linking the internal library change them. */
 struct SpoolerCalls {
     BOOL(WINAPI* enum_printers)(DWORD, LPSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD);
     BOOL(WINAPI* enum_jobs)(HANDLE, DWORD, DWORD, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD);
     void(WINAPI* pause)(DWORD);
+    BOOL(WINAPI* close_printer)(HANDLE) = ::ClosePrinter;
 };
 
 extern SpoolerCalls g_spooler_calls;

@@ -17,16 +17,14 @@ source "$here/wine-common.sh"
 log=$work/monitor-wine.log
 : >"$log"
 
-# A free display among :71 to :79.
-display=
-for n in 71 72 73 74 75 76 77 78 79; do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
-done
-[ -n "$display" ] || { echo "demo-monitor: no free display among :71 to :79"; exit 1; }
-Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb takes a free display itself and writes its number once it listens.
+rm -f "$work/xvfb.display"
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/xvfb.display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
+display=
+for _ in $(seq 100); do display=$(cat "$work/xvfb.display" 2>/dev/null) && [ -n "$display" ] && break; sleep 0.1; done
+[ -n "$display" ] || { echo "demo-monitor: Xvfb did not start (see $work/xvfb.log)"; kill "$xvfb_pid"; exit 1; }
 export DISPLAY=":$display"
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
 
 cleanup() {
   "$WINESERVER" -k >>"$log" 2>&1 || true
@@ -60,7 +58,7 @@ if [ ! -f "$WINEPREFIX/.orv-demo-ready" ]; then
 fi
 "$WINESERVER" -p >>"$log" 2>&1 </dev/null || true
 
-lm() { wine "$bin/lm-sim.exe" "$@" | tr -d '\r'; }
+lm() { wine "$bin/lm-sim.exe" "$@" | tr -d '\r' | iconv -f CP932 -t UTF-8; }
 ctl() { wine "$bin/monitor-ctl.exe" "$@" | tr -d '\r' | iconv -f CP932 -t UTF-8; }
 step() { printf '\n== %s\n' "$*"; }
 shots=()
@@ -121,10 +119,11 @@ sleep 1
 ctl state
 shot monitor-3-printing
 
-step "the front cut-sheet feeder runs low (15 %)"
+step "the front cut-sheet feeder runs low (15 %); the notice ends the message, scrolled to"
 lm set CSF_FRONT 15
 sleep 1
 ctl state
+ctl scroll
 shot monitor-4-front-feeder-low
 
 step "OK puts the window back into the tray; then paper out (302) brings it out again"

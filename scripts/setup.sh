@@ -23,7 +23,8 @@ packages=(
   socat                        # pseudo-terminal pairs behind the serial-port tests
   googletest                   # /usr/src/googletest, cross-compiled
   cmake make g++               # host build of the test peers
-  llvm                         # llvm-dlltool writes orvcomms.lib in the short import format
+  llvm                         # llvm-dlltool writes orvcomms.lib in the short import format;
+                               # llvm-readobj reads the programs' manifests back (a test)
   clang lld                    # an MSVC-mode caller links orvcomms.lib with lld-link (a test)
   fonts-ipafont-gothic         # Japanese font for the monitor's screenshots
   fonts-wine                   # Wine's own fonts (caption buttons, dialogs)

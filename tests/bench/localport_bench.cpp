@@ -1,13 +1,15 @@
 // Local-port figures (a benchmark, not a test): 1 MiB through the serial
 // pair (COM21 -> COM22) and through a named pipe, once with the library's
 // OvWritePort_* / OvRecvPort_* and once with a plain overlapped WriteFile /
-// ReadFile loop, and the processor time that the busy pause between tries
-// costs per second of waiting.
+// ReadFile loop, the processor time that the busy pause between tries
+// costs per second of waiting, and the share of the pipe's time that the
+// hex dump of each receive takes.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "bench_clock.h"
 #include "localport_peers.h"
@@ -108,6 +110,19 @@ double TraceLineMicroseconds() {
     return SecondsSince(start) * 1e6 / kLines;
 }
 
+/* Seconds of the hex dump that a receive of `bytes` writes (16 bytes a
+ * debugger line), the median of a few. */
+double DumpSeconds(DWORD bytes) {
+    const std::string data = Pattern(bytes);
+    std::vector<double> runs;
+    for (int i = 0; i < 5; ++i) {
+        LARGE_INTEGER start = Now();
+        orv::LogDump(data.data(), data.size());
+        runs.push_back(SecondsSince(start));
+    }
+    return Median(runs);
+}
+
 void Row(const char* what, double rate) {
     if (rate < 0)
         printf("  %-44s   failed\n", what);
@@ -149,7 +164,8 @@ int main() {
         return 1;
     }
     printf(" receives of 4096 bytes\n");
-    Row("pipe: OvWritePort_USB / OvRecvPort_USB", Rate(api, usb, pipe.handle(), LibrarySendUsb, LibraryTakeUsb, 4096));
+    const double pipe_rate = Rate(api, usb, pipe.handle(), LibrarySendUsb, LibraryTakeUsb, 4096);
+    Row("pipe: OvWritePort_USB / OvRecvPort_USB", pipe_rate);
     Row("pipe: overlapped WriteFile / ReadFile", Rate(api, usb, pipe.handle(), PlainSend, PlainTake, 4096));
 
     printf("processor time per second of waiting (receive, nothing arrives, time-out 1000 ms)\n");
@@ -158,6 +174,14 @@ int main() {
     printf("  %-44s %8.2f s/s\n", "pipe: one wait of 1000 ms per try", WaitingCost(api.RecvPort_USB, usb));
     printf("one trace line, debugger output only: %.0f us (a receive try writes about 12)\n",
            TraceLineMicroseconds());
+    // The pipe run's receives each got 4096 bytes at once and dumped them.
+    const double dump = DumpSeconds(4096);
+    const DWORD receives = kJobBytes / 4096;
+    printf("hex dump of one 4096-byte receive (256 lines): %.1f ms", dump * 1e3);
+    if (pipe_rate > 0)
+        printf("; %lu of them are %.0f %% of the pipe's 1 MiB", static_cast<unsigned long>(receives),
+               100.0 * receives * dump * pipe_rate);
+    printf("\n");
     api.ClosePort_USB(usb, &error);
     api.ClosePort_COM(com, &error);
     CloseHandle(peer);

@@ -97,36 +97,37 @@ TEST_F(LocalChannel, EveryFunctionRefusesNullAndInvalidHandlesAndNullPointers) {
     char buffer[64];
     DWORD count, error;
     DCB dcb = {};
-    // Each call returns 0 and sets the error to 87 and any count to 0.
-    auto expect_refused = [&](const char* what, const std::function<int()>& call) {
+    // Each call returns 0 and sets the error to 87 and its count, if it
+    // takes one, to 0.
+    auto expect_refused = [&](const char* what, const std::function<int()>& call, DWORD count_after = kUnset) {
         count = kUnset;
         error = kUnset;
         EXPECT_EQ(call(), 0) << what;
         EXPECT_EQ(error, 87u) << what;
-        EXPECT_TRUE(count == kUnset || count == 0) << what;
+        EXPECT_EQ(count, count_after) << what;
     };
     for (HANDLE bad : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE}) {
         for (const Family& f : kFamilies) {
             expect_refused("close", [&] { return (api_.*f.close)(bad, &error); });
-            expect_refused("recv", [&] { return (api_.*f.recv)(bad, buffer, 8, &count, 10, &error); });
-            expect_refused("write", [&] { return (api_.*f.write)(bad, "x", 1, &count, 10, &error); });
+            expect_refused("recv", [&] { return (api_.*f.recv)(bad, buffer, 8, &count, 10, &error); }, 0);
+            expect_refused("write", [&] { return (api_.*f.write)(bad, "x", 1, &count, 10, &error); }, 0);
         }
         expect_refused("get conf", [&] { return api_.GetComConf(bad, &dcb, &error); });
         expect_refused("set conf", [&] { return api_.SetComConf(bad, &dcb, &error); });
         expect_refused("lpt reset", [&] { return api_.SendCancel_LPT(bad, &error); });
         expect_refused("usb reset", [&] { return api_.SendCancel_USB(bad, &error); });
-        expect_refused("lpt id", [&] { return api_.GetDeviceID_LPT(bad, buffer, 64, &count, &error); });
-        expect_refused("usb id", [&] { return api_.GetDeviceID_USB(bad, buffer, 64, &count, &error); });
+        expect_refused("lpt id", [&] { return api_.GetDeviceID_LPT(bad, buffer, 64, &count, &error); }, 0);
+        expect_refused("usb id", [&] { return api_.GetDeviceID_USB(bad, buffer, 64, &count, &error); }, 0);
     }
     PipeDevice pipe("usb#vid_04b8&pid_0005#1");
     HANDLE port = Open(kUsb, pipe);
     ASSERT_NE(port, INVALID_HANDLE_VALUE);
-    expect_refused("recv null buffer", [&] { return api_.RecvPort_USB(port, nullptr, 8, &count, 10, &error); });
-    expect_refused("recv size 0", [&] { return api_.RecvPort_USB(port, buffer, 0, &count, 10, &error); });
-    expect_refused("write null data", [&] { return api_.WritePort_USB(port, nullptr, 8, &count, 10, &error); });
-    expect_refused("write size 0", [&] { return api_.WritePort_USB(port, "x", 0, &count, 10, &error); });
-    expect_refused("id null buffer", [&] { return api_.GetDeviceID_USB(port, nullptr, 64, &count, &error); });
-    expect_refused("id size 0", [&] { return api_.GetDeviceID_USB(port, buffer, 0, &count, &error); });
+    expect_refused("recv null buffer", [&] { return api_.RecvPort_USB(port, nullptr, 8, &count, 10, &error); }, 0);
+    expect_refused("recv size 0", [&] { return api_.RecvPort_USB(port, buffer, 0, &count, 10, &error); }, 0);
+    expect_refused("write null data", [&] { return api_.WritePort_USB(port, nullptr, 8, &count, 10, &error); }, 0);
+    expect_refused("write size 0", [&] { return api_.WritePort_USB(port, "x", 0, &count, 10, &error); }, 0);
+    expect_refused("id null buffer", [&] { return api_.GetDeviceID_USB(port, nullptr, 64, &count, &error); }, 0);
+    expect_refused("id size 0", [&] { return api_.GetDeviceID_USB(port, buffer, 0, &count, &error); }, 0);
     expect_refused("recv null count", [&] { return api_.RecvPort_USB(port, buffer, 8, nullptr, 10, &error); });
     expect_refused("write null count", [&] { return api_.WritePort_USB(port, "x", 1, nullptr, 10, &error); });
     expect_refused("id null count", [&] { return api_.GetDeviceID_USB(port, buffer, 64, nullptr, &error); });
@@ -205,6 +206,20 @@ TEST_F(LocalChannel, ParallelTimeOutStartsAt3000AndItsCallsAreTraced) {
     for (const char* line : {"OvGetTimeOut_LPT タイムアウトを取得しました。[3000]", "OvSendCancel_LPT タイムアウト (3000ms): ",
                              "OvGetDeviceID_LPT タイムアウト (3000ms): ", "OvSetTimeOut_LPT タイムアウトを 0 に設定しました。"})
         EXPECT_TRUE(trace_.Has(Sjis(line))) << line;
+}
+
+// A read refused at once, here on a handle without read access, is a
+// failed try, not a successful one that read nothing.
+TEST_F(LocalChannel, ReceiveWhoseReadsAreRefusedFails) {
+    PipeDevice pipe("usb#vid_04b8&pid_0005#3");
+    HANDLE port = CreateFileA(pipe.name().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    char buffer[8];
+    EXPECT_EQ(api_.RecvPort_USB(port, buffer, sizeof buffer, &count_, 0, &error_), 0);
+    EXPECT_EQ(count_, 0u);
+    EXPECT_TRUE(trace_.Has("OvRecvPort_USB ReadFile ErrorCode : 0x00000005"));
+    CloseHandle(port);
 }
 
 TEST_F(LocalChannel, TraceOfOpenWriteAndCloseIsFramedAndStamped) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "placement.h"
 #include "record.h"
 #include "rig.h"
 
@@ -132,6 +133,44 @@ TEST(Position, OperationsWaitWhileAnotherHoldsTheMutexAndGoOnAfterOneDied) {
     LONG x, y;
     EXPECT_EQ(ReadPosition(&x, &y), 1);
     CloseHandle(mutex);  // kept the mutex alive until here
+}
+
+/* A work area beside a 30-pixel taskbar on the left and below a 40-pixel
+ * one at the top. */
+constexpr RECT kOffsetWorkArea = {30, 40, 830, 640};
+
+BOOL WINAPI OffsetWorkArea(UINT action, UINT, PVOID value, UINT) {
+    if (action != SPI_GETWORKAREA)
+        return FALSE;
+    *static_cast<RECT*>(value) = kOffsetWorkArea;
+    return TRUE;
+}
+
+struct OffsetWorkAreaInUse {
+    decltype(g_system_parameters_info) saved = g_system_parameters_info;
+    OffsetWorkAreaInUse() { g_system_parameters_info = OffsetWorkArea; }
+    ~OffsetWorkAreaInUse() { g_system_parameters_info = saved; }
+};
+
+TEST(Position, IsStoredRelativeToTheWorkAreaAndMovedToTheScreenByItsOrigin) {
+    MonitorRig rig(LocalModeSettings());
+    ASSERT_TRUE(rig.ok());
+    OffsetWorkAreaInUse work_area;
+    const HWND window = rig.window();
+    RECT rect = {};
+    ASSERT_EQ(WritePosition(100, 50), 1);
+    RestorePosition(window);
+    ASSERT_TRUE(GetWindowRect(window, &rect));
+    EXPECT_EQ(rect.left, 130);
+    EXPECT_EQ(rect.top, 90);
+
+    // Wine's placement gives the normal position in screen coordinates,
+    // so the window goes where its workspace corner would be centred.
+    POINT centre = CentredOrigin(kOffsetWorkArea, rect.right - rect.left, rect.bottom - rect.top, false);
+    SetWindowPos(window, nullptr, centre.x - 30, centre.y - 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SavePosition(window);
+    LONG x = 0, y = 0;
+    EXPECT_EQ(ReadPosition(&x, &y), 0) << "kept " << x << "," << y << " for the centre";
 }
 
 }  // namespace

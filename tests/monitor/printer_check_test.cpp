@@ -18,6 +18,12 @@ using namespace orv;
 namespace {
 
 std::vector<DWORD> g_pauses;
+std::vector<size_t> g_pauses_at_close;  // the pauses made before each close of a printer
+
+BOOL WINAPI NotedClosePrinter(HANDLE printer) {
+    g_pauses_at_close.push_back(g_pauses.size());
+    return ClosePrinter(printer);
+}
 
 void WINAPI RecordPause(DWORD ms) { g_pauses.push_back(ms); }
 
@@ -56,6 +62,7 @@ class PrinterCheck : public ::testing::Test {
         saved_mode_ = g_run_mode;
         g_run_mode = LocalModeSettings();
         g_spooler_calls.pause = RecordPause;
+        g_spooler_calls.close_printer = NotedClosePrinter;
         g_pauses.clear();
         ASSERT_EQ(InitialiseStatusRecord(), 1);
         ASSERT_TRUE(spooler_.Add({"ORV Test", "LPT1:", "ORV orv2100", PRINTER_ATTRIBUTE_ENABLE_BIDI}));
@@ -97,6 +104,7 @@ TEST_F(PrinterCheck, AReadyPrinterGetsTheWakeUpJobUnlessAJobPrintsAndAPausedOneI
         g_spooler_calls.enum_printers = c.enum_printers;
         g_spooler_calls.enum_jobs = c.enum_jobs;
         g_pauses.clear();
+        g_pauses_at_close.clear();
         g_printer_check_running = 0;
         EXPECT_EQ(CloseMessageBoxesDuring([&] { EXPECT_EQ(CheckPrinter(*state), c.verdict); }), c.boxes);
         EXPECT_EQ(g_printer_check_running, 1);  // the caller clears it
@@ -106,6 +114,7 @@ TEST_F(PrinterCheck, AReadyPrinterGetsTheWakeUpJobUnlessAJobPrintsAndAPausedOneI
             EXPECT_EQ(state->previous_code, 100);
         }
         EXPECT_EQ(g_pauses, c.pauses);
+        EXPECT_EQ(g_pauses_at_close, std::vector<size_t>{0}) << "the printer is closed once, before the pause";
         EXPECT_TRUE(WaitFor([&] { return spooler_.JobBytes() == c.job; }, 3000)) << spooler_.JobBytes().size();
         Sleep(300);  // nothing more comes
         EXPECT_EQ(spooler_.JobBytes(), c.job);

@@ -36,6 +36,7 @@ const char kHelp[] =
     "  minimise               minimise the window to the tray\n"
     "  click ok|cancel        press OK or the print-cancel button\n"
     "  menu r|c|x             open the tray menu and choose restore, cancel or exit\n"
+    "  scroll                 scroll the message to its end, as with its scroll bar\n"
     "  close                  close the window (the monitor ends)\n"
     "  wait shown|tray|gone [TIMEOUT_MS]\n"
     "                         wait (default 10000 ms) until the window is shown, in the\n"
@@ -164,6 +165,10 @@ int main(int argc, char** argv) {
     }
     if (command == "minimise") {
         PostMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+        return 0;
+    }
+    if (command == "scroll") {
+        SendDlgItemMessageA(window, kMessageField, WM_VSCROLL, SB_BOTTOM, 0);
         return 0;
     }
     if (command == "close") {
