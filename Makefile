@@ -29,7 +29,7 @@ host: $(BUILD)/host/CMakeCache.txt
 	cmake --build $(BUILD)/host -j $(JOBS)
 
 # dist/win32 and dist/win64: the DLL, its header, .def file and import
-# libraries (and orvstsn.exe once built).
+# libraries, orvstsn.exe and orvctl.exe.
 dist: win32 win64
 	rm -rf dist
 	cmake --install $(BUILD)/win32 --prefix dist/win32
@@ -40,7 +40,7 @@ test: setup
 	scripts/run-tests.sh
 
 demo: setup
-	$(MAKE) all
+	$(MAKE) all dist
 	scripts/demo.sh
 
 bench: setup

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Benchmarks: each prints figures and asserts nothing. Runs in the test
 # run's Wine prefix and with the printer simulator (both started here and
-# stopped at the end).
+# stopped at the end). The local-port, print-channel and status-channel
+# figures come from both builds, side by side; the monitor's and the
+# discovery figures from the 64-bit build.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
@@ -11,17 +13,47 @@ source "$here/wine-common.sh"
 "$here/wine-env.sh" start || exit 1
 "$here/sim-env.sh" start || exit 1
 trap '"$here/sim-env.sh" stop; "$here/wine-env.sh" stop' EXIT
+if orv_qemu_runs_32bit; then
+  echo "(the win32 figures come from QEMU's emulation of 32-bit code on this machine, not from a 32-bit CPU)"
+fi
+
+# side_by_side PROGRAM: runs the benchmark of both builds, one after the
+# other, and prints its lines once, each figure as "win64 | win32".
+# Lines that differ in more than their numbers are printed from each.
+side_by_side() {
+  local program=$1 out64 out32
+  out64=$("$here/wine-run" "$build/win64/bin/$program" | tr -d '\r')
+  out32=$("$here/wine-run" "$build/win32/bin/$program" | tr -d '\r')
+  echo "(figures: win64 | win32)"
+  OUT32=$out32 perl -e '
+    my @other = split /\n/, $ENV{OUT32};
+    my $number = qr/^[-+(]?[0-9][0-9.]*[%,)]?$/;
+    while (my $line = <STDIN>) {
+      chomp $line;
+      my $them = $other[$. - 1] // "";
+      my @a = split /( +)/, $line;
+      my @b = split /( +)/, $them;
+      my $same = @a == @b;
+      for my $i (0 .. $#a) {
+        last unless $same;
+        next if $i % 2;  # the spaces between
+        $same = 0 if $a[$i] ne $b[$i] && !($a[$i] =~ $number && $b[$i] =~ $number);
+      }
+      if (!$same) { print "win64: $line\nwin32: $them\n"; next }
+      print join("", map { $_ % 2 || $a[$_] eq $b[$_] ? $a[$_] : "$a[$_] | $b[$_]" } 0 .. $#a), "\n";
+    }' <<<"$out64"
+}
 
 echo "=== local ports: serial pair and named pipe"
 "$here/serial-env.sh" start >/dev/null
-"$here/wine-run" "$build/win64/bin/localport_bench.exe" | tr -d '\r'
+side_by_side localport_bench.exe
 "$here/serial-env.sh" stop
 
 echo "=== print channel: OvWritePort against a fast printer"
-"$here/wine-run" "$build/win64/bin/netport_bench.exe" | tr -d '\r'
+side_by_side netport_bench.exe
 
 echo "=== status channel: OvGetStatus beside a plain exchange"
-"$here/wine-run" "$build/win64/bin/status_bench.exe" | tr -d '\r'
+side_by_side status_bench.exe
 
 # The wineserver of this prefix: under Wine it does the registry's work,
 # so the poll benchmark reports its CPU time too.

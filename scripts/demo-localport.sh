@@ -7,7 +7,7 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 build=${ORV_BUILD:-$root/build}
-bin=$build/win64/bin
+bin=${ORV_DIST:-$root/dist}/win32  # the shipped 32-bit files: orvctl.exe beside orvcomms.dll
 work=$build/demo/localport
 pair=25:26
 printer=$build/serial/com26

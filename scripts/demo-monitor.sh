@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# The status monitor demo: orvstsn.exe under Wine on a virtual display
-# (Xvfb, Wine's desktop with a taskbar, Japanese fonts), with a printer in
-# Wine's spooler and lm-sim playing the printer's language monitor. It
+# The status monitor demo: the shipped 32-bit orvstsn.exe under Wine on a
+# virtual display (Xvfb, Wine's desktop with a taskbar, Japanese fonts),
+# with a printer in Wine's spooler and lm-sim playing the printer's
+# language monitor. In the 64-bit prefix the monitor runs under WOW64, as
+# on 64-bit Windows: in its global mode, which needs a supported printer
+# and the record key before it starts, and whose record lies in the
+# 32-bit registry view, so lm-sim and monitor-ctl are the 32-bit ones. It
 # goes through ready, printing, a low front feeder, paper out (the window
 # pops up), a cancel from the button and back to ready, and saves a
 # screenshot of each state as PNG under build/demo/.
@@ -9,11 +13,13 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 build=${ORV_BUILD:-$root/build}
-bin=$build/win64/bin
+program=${ORV_DIST:-$root/dist}/win32/orvstsn.exe
+bin=$build/win32/bin  # lm-sim.exe and monitor-ctl.exe
 work=$build/demo
 mkdir -p "$work"
 export ORV_WINEPREFIX=$build/wine-demo  # a prefix with a display driver, apart from the tests'
 source "$here/wine-common.sh"
+orv_prepare_qemu
 log=$work/monitor-wine.log
 : >"$log"
 
@@ -37,7 +43,7 @@ trap cleanup EXIT
 wine() { timeout -k 5 60 "$WINELOADER" "$@" </dev/null 2>>"$log"; }
 reg() { wine reg "$@" >>"$log"; }
 
-if [ ! -f "$WINEPREFIX/.orv-demo-ready" ]; then
+if [ ! -f "$WINEPREFIX/.orv-demo-ready" ] || ! orv_prefix_has_32bit; then
   echo "demo-monitor: creating the demo's Wine prefix $WINEPREFIX"
   rm -rf "$WINEPREFIX"
   timeout -k 5 300 "$WINELOADER" wineboot -i >>"$log" 2>&1 </dev/null
@@ -50,8 +56,6 @@ if [ ! -f "$WINEPREFIX/.orv-demo-ready" ]; then
   for font in "ＭＳ ゴシック" "MS Gothic"; do reg add "$subst" /v "$font" /d IPAGothic /f; done
   # The caption buttons are drawn from Marlett.
   cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-  # Windows XP: the monitor runs in local mode and creates its record.
-  reg add 'HKCU\Software\Wine\AppDefaults\orvstsn.exe' /v Version /d winxp /f
   "$WINESERVER" -k >>"$log" 2>&1 || true
   timeout 60 "$WINESERVER" -w >>"$log" 2>&1 || true
   touch "$WINEPREFIX/.orv-demo-ready"
@@ -88,10 +92,12 @@ reg add "$printers" /v "Print Processor" /d winprint /f
 reg add 'HKCU\Software\Microsoft\Windows NT\CurrentVersion\Windows' /v Device /d "ORV orv2100,winspool,LPT1:" /f
 rm -f "$work/lpt1-jobs.bin"
 reg add 'HKCU\Software\Wine\Printing\Spooler' /v "LPT1:" /d "$work/lpt1-jobs.bin" /f
-wine reg delete 'HKLM\SOFTWARE\ORV' /f >>"$log" 2>&1 || true
+lm remove >/dev/null 2>&1 || true
+step "the installation's record key, as the language monitor keeps it"
+lm set ERR_CODE 0
 
 step "start orvstsn.exe: it writes the record's defaults and, with nothing to report, waits in the tray"
-timeout -k 5 600 "$WINELOADER" "$bin/orvstsn.exe" </dev/null >>"$log" 2>&1 &
+timeout -k 5 600 "$WINELOADER" "$program" </dev/null >>"$log" 2>&1 &
 monitor_pid=$!
 ctl wait tray
 sleep 1

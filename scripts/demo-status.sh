@@ -8,7 +8,7 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 build=${ORV_BUILD:-$root/build}
-bin=$build/win64/bin
+bin=${ORV_DIST:-$root/dist}/win32  # the shipped 32-bit files: orvctl.exe beside orvcomms.dll
 sim=$build/host/bin/printer-sim
 printer=127.0.0.3 silent=127.0.0.4
 work=$build/demo

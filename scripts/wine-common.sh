@@ -9,9 +9,22 @@ export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 # The null graphics driver of the prefix needs no display.
 unset DISPLAY
 # Where QEMU's user-mode emulator runs 32-bit programs (scripts/setup.sh),
-# 32-bit Wine preloads scripts/qemu/wine-segments.c, built by wine-env.sh.
+# 32-bit Wine preloads scripts/qemu/wine-segments.c.
 orv_qemu_preload_dir=$(dirname "$WINEPREFIX")/qemu-preload
-if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] &&
+orv_qemu_runs_32bit() { [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; }
+if orv_qemu_runs_32bit &&
    [ -f "$orv_qemu_preload_dir/lib/i386-linux-gnu/orv-wine-segments.so" ]; then
   export QEMU_SET_ENV="LD_PRELOAD=$orv_qemu_preload_dir/\$LIB/orv-wine-segments.so"
 fi
+# Builds the preload where it is needed; before any Wine start of a run.
+orv_prepare_qemu() {
+  orv_qemu_runs_32bit || return 0
+  "$orv_root/scripts/qemu/build-preload.sh" "$orv_qemu_preload_dir" >/dev/null
+  export QEMU_SET_ENV="LD_PRELOAD=$orv_qemu_preload_dir/\$LIB/orv-wine-segments.so"
+}
+# A prefix made before 32-bit Wine was installed has no 32-bit system
+# files, and every 32-bit program then fails with "could not load
+# kernel32.dll, status c0000135": such a prefix is made anew.
+orv_prefix_has_32bit() {
+  [ ! -x /usr/lib/wine/wine ] || [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]
+}

@@ -59,21 +59,10 @@ start_desktop() {
   echo "wine-env: the desktop process did not start (see $log)" >&2
 }
 
-# A prefix made before 32-bit Wine was installed has no 32-bit system
-# files, and every 32-bit program then fails with "could not load
-# kernel32.dll, status c0000135": such a prefix is made anew.
-prefix_ready() {
-  [ -f "$WINEPREFIX/.orv-ready" ] || return 1
-  [ ! -x /usr/lib/wine/wine ] || [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]
-}
-
 case "${1:-}" in
   start)
-    if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-      "$here/qemu/build-preload.sh" "$orv_qemu_preload_dir" >/dev/null
-      source "$here/wine-common.sh"
-    fi
-    prefix_ready || create_prefix
+    orv_prepare_qemu
+    [ -f "$WINEPREFIX/.orv-ready" ] && orv_prefix_has_32bit || create_prefix
     "$WINESERVER" -p >>"$log" 2>&1 </dev/null || true
     # Let the first program of the run start the prefix's services here,
     # with their output going to the log.

@@ -123,6 +123,14 @@ bool ReadFileBytes(const char* path, std::vector<unsigned char>* bytes) {
         fprintf(stderr, "orvctl: cannot open %s\n", path);
         return false;
     }
+    // One block of the file's size: a growing vector would need half as
+    // much again while it moves, which a 32-bit process may not have.
+    if (fseek(file, 0, SEEK_END) == 0) {
+        long size = ftell(file);
+        if (size > 0)
+            bytes->reserve(static_cast<size_t>(size));
+        rewind(file);
+    }
     unsigned char chunk[65536];
     size_t got;
     while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
