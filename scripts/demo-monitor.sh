@@ -170,3 +170,9 @@ echo "orvstsn.exe ended"
 
 step "screenshots"
 for file in "${shots[@]}"; do echo "  $file"; done
+# Two of them illustrate the README.
+mkdir -p "$root/docs/images"
+cp "$work/monitor-3-printing.png" "$root/docs/images/monitor-printing.png"
+cp "$work/monitor-5-paper-out.png" "$root/docs/images/monitor-paper-out.png"
+echo "  copied to docs/images/monitor-printing.png and docs/images/monitor-paper-out.png"
+
