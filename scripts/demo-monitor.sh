@@ -93,8 +93,8 @@ reg add 'HKCU\Software\Microsoft\Windows NT\CurrentVersion\Windows' /v Device /d
 rm -f "$work/lpt1-jobs.bin"
 reg add 'HKCU\Software\Wine\Printing\Spooler' /v "LPT1:" /d "$work/lpt1-jobs.bin" /f
 lm remove >/dev/null 2>&1 || true
-step "the installation's record key, as the language monitor keeps it"
-lm set ERR_CODE 0
+step "the record key, as the installation and the language monitor keep it"
+lm defaults
 
 step "start orvstsn.exe: it writes the record's defaults and, with nothing to report, waits in the tray"
 timeout -k 5 600 "$WINELOADER" "$program" </dev/null >>"$log" 2>&1 &
