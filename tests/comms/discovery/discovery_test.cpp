@@ -106,8 +106,9 @@ std::string RigStat(const std::string& printer, const std::string& key) {
 }
 
 bool RunUnixCommand(const std::string& command, DWORD timeout_ms) {
-    // The end of a Unix process cannot be waited for from here: the
-    // command leaves a file behind when it succeeded.
+    // Wine starts a Unix program without a process object: the end of the
+    // command cannot be waited for from here, so it leaves a file behind
+    // when it succeeded.
     // Process ids repeat across Wine prefixes: the counter makes the name
     // unique across the processes of all namespaces.
     static std::atomic<int> serial{0};
@@ -122,10 +123,12 @@ bool RunUnixCommand(const std::string& command, DWORD timeout_ms) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
+    // Nor does it hand back handles: it reports success but leaves the
+    // handles and ids as whatever its stack held, which can be live
+    // handles of this process (the thread's desktop, and the next window
+    // then hangs). They are never used or closed.
     if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     bool done = WaitUntil([&] { return GetFileAttributesA(windows_marker.c_str()) != INVALID_FILE_ATTRIBUTES; },
                           timeout_ms);
     DeleteFileA(windows_marker.c_str());
