@@ -2,7 +2,7 @@
 // rig's library namespace (tests/rigs/discovery-rig.sh): its SYN retries
 // are lowered to one there, so the platform's blocking connect gives up
 // after about three seconds instead of two minutes.
-#include "discovery_test.h"
+#include "discovery/discovery_test.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 /*
- * discovery_results.cpp - the result list that every search fills, and
+ * results.cpp - the result list that every search fills, and
  * the texts it holds.
  *
  * Callers own the array and the count and pass them in; the list is the

@@ -1,4 +1,4 @@
-#include "localport_peers.h"
+#include "peers.h"
 
 #include <atomic>
 #include <cstdint>

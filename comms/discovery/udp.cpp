@@ -1,5 +1,5 @@
 /*
- * discovery_udp.cpp - the search and set protocol of the printers' print
+ * udp.cpp - the search and set protocol of the printers' print
  * servers: a 24-byte "LN4S" record on UDP port 19541. "GETA" asks every
  * device (or one) for its MAC and address; "SETA" gives the device with a
  * given MAC new addresses.

@@ -1,5 +1,5 @@
 /*
- * discovery_dhcp.cpp - the DHCP-request search: devices that have no
+ * dhcp.cpp - the DHCP-request search: devices that have no
  * address yet broadcast DHCP client requests to UDP port 67; listening
  * there on every interface finds them by their client hardware address.
  *

@@ -1,5 +1,5 @@
 /*
- * localport_usb.cpp - the USB printer-class channel: open by device path,
+ * usb.cpp - the USB printer-class channel: open by device path,
  * transfers without a check step, the soft reset and the IEEE 1284
  * device-ID query of the USB printer driver.
  *
@@ -11,8 +11,8 @@
 
 #include <cstring>
 
+#include "calls.h"
 #include "localport.h"
-#include "localport_calls.h"
 #include "log.h"
 
 namespace orv {

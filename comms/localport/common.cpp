@@ -1,5 +1,5 @@
 /*
- * localport_common.cpp - what the serial, parallel and USB channels share:
+ * common.cpp - what the serial, parallel and USB channels share:
  * the framing of every traced call, the busy pause, the overlapped
  * operation with its own event, open and close by keyword, and the
  * delivery of an IEEE 1284 device ID.
@@ -16,8 +16,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "calls.h"
 #include "localport.h"
-#include "localport_calls.h"
 #include "log.h"
 
 namespace orv {

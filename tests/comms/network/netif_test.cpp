@@ -1,7 +1,7 @@
 // The interface table and the subnet binding, on this machine's real
 // interfaces (and the namespace rig's, when it is up).
 #include "net_fixture.h"
-#include "netif.h"
+#include "network/netif.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 /*
- * localport_parallel.cpp - the parallel channel (LPT): the printer check
+ * parallel.cpp - the parallel channel (LPT): the printer check
  * before every transfer try, the printer reset, the IEEE 1284 device-ID
  * query and the library-wide time-out of these three driver requests.
  *
@@ -16,8 +16,8 @@
 
 #include <cstring>
 
+#include "calls.h"
 #include "localport.h"
-#include "localport_calls.h"
 #include "log.h"
 
 namespace orv {

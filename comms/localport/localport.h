@@ -2,7 +2,7 @@
  * localport.h - the local port channels (serial, parallel, USB) inside
  * the library. exports.cpp forwards each exported function to the entry
  * point of the same name here; the sections after the entry points are
- * what the localport_*.cpp files share among themselves.
+ * what the .cpp files of this folder share among themselves.
  */
 #ifndef ORVCOMMS_LOCALPORT_H
 #define ORVCOMMS_LOCALPORT_H
@@ -62,7 +62,7 @@ bool PrinterCheck_COM(HANDLE port, DWORD* comm_errors);
  * event cannot be made. Sets *error itself. */
 int PrinterCheck_LPT(HANDLE port, DWORD* error);
 
-/* --- localport_common: what every family shares ------------------------ */
+/* --- common: what every family shares ---------------------------------- */
 
 constexpr DWORD kStagingSize = OV_LOCAL_RECV_MAX;  // receive staging buffer
 constexpr size_t kNameLimit = OV_LOCAL_NAME_MAX;   // characters the keyword test reads

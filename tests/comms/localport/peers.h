@@ -1,5 +1,5 @@
 /*
- * localport_peers.h - the other ends of the local-port tests: the trace
+ * peers.h - the other ends of the local-port tests: the trace
  * file in a fresh current directory, a named pipe that plays a parallel
  * or USB printer (its name holds the family's keyword, so the library
  * opens it as a port), and the far end of the test run's serial pair.

@@ -1,5 +1,5 @@
 /*
- * localport_usbenum.cpp - the list of attached USB printers
+ * usbenum.cpp - the list of attached USB printers
  * (OvSendSearch_USB).
  *
  * Every present interface of the USB printer device class yields a device
@@ -21,9 +21,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "calls.h"
 #include "heap_blocks.h"
 #include "localport.h"
-#include "localport_calls.h"
 #include "log.h"
 
 namespace orv {

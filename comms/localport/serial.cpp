@@ -1,5 +1,5 @@
 /*
- * localport_serial.cpp - the serial channel (COM): open, close, the two
+ * serial.cpp - the serial channel (COM): open, close, the two
  * check steps of its transfers, and the line settings.
  *
  * A serial receive try reads only when the driver's input queue holds
@@ -10,8 +10,8 @@
  */
 #include <windows.h>
 
+#include "calls.h"
 #include "localport.h"
-#include "localport_calls.h"
 #include "log.h"
 
 namespace orv {

@@ -1,5 +1,5 @@
 /*
- * discovery_icmp.cpp - the ICMP echo requests of the ARP-table search:
+ * icmp.cpp - the ICMP echo requests of the ARP-table search:
  * the broadcast echo that makes devices enter the ARP cache, and the
  * address echo probe that confirms each candidate afterwards.
  *

@@ -1,7 +1,7 @@
 // The network cancel: a soft reset through the printer's command port.
 #include "internal.h"
 #include "net_fixture.h"
-#include "netport.h"
+#include "network/netport.h"
 
 namespace {
 

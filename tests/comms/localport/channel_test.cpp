@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "debug_capture.h"
-#include "localport_peers.h"
+#include "peers.h"
 #include "ovapi.h"
 
 namespace {

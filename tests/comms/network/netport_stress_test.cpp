@@ -6,9 +6,9 @@
 
 #include "internal.h"
 #include "net_fixture.h"
-#include "netport.h"
+#include "network/netport.h"
 #include "process_handles.h"
-#include "socket_calls.h"
+#include "network/socket_calls.h"
 #include "worker_thread.h"
 
 namespace {

@@ -1,5 +1,5 @@
 /*
- * discovery_arp.cpp - the ARP scan that ends an OvSendSearch run.
+ * arp.cpp - the ARP scan that ends an OvSendSearch run.
  *
  * The broadcast echoes of the run have put the devices into the ARP
  * cache; here every neighbour whose MAC begins with a wanted vendor

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "hidden_window.h"
+#include "network/hidden_window.h"
 
 namespace {
 

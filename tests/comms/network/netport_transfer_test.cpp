@@ -8,8 +8,8 @@
 
 #include "internal.h"
 #include "net_fixture.h"
-#include "netport.h"
-#include "socket_calls.h"
+#include "network/netport.h"
+#include "network/socket_calls.h"
 
 namespace {
 

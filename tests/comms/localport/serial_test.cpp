@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "localport_peers.h"
+#include "peers.h"
 #include "ovapi.h"
 
 namespace {

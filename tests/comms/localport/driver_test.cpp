@@ -1,7 +1,7 @@
 // What the platform here cannot give: parallel and USB printer drivers,
 // a serial port that holds transmission for DSR, and the SetupAPI list of
 // USB printers. A scripted driver stands in for exactly those calls
-// (comms/localport_calls.h); transfers still go over real named pipes and
+// (comms/localport/calls.h); transfers still go over real named pipes and
 // the registry is the real one, private to this process.
 #include <gtest/gtest.h>
 
@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "localport.h"
-#include "localport_calls.h"
-#include "localport_peers.h"
+#include "localport/calls.h"
+#include "localport/localport.h"
+#include "peers.h"
 #include "registry_sandbox.h"
 
 namespace {

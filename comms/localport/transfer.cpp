@@ -1,5 +1,5 @@
 /*
- * localport_transfer.cpp - the transfer loop of the six receive and write
+ * transfer.cpp - the transfer loop of the six receive and write
  * functions (serial, parallel, USB).
  *
  * A transfer call repeats one overlapped try, 50 ms apart, until the whole
@@ -20,8 +20,8 @@
 
 #include <cstring>
 
+#include "calls.h"
 #include "localport.h"
-#include "localport_calls.h"
 #include "log.h"
 
 namespace orv {

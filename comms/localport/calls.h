@@ -1,5 +1,5 @@
 /*
- * localport_calls.h - the platform calls of the local ports that no
+ * calls.h - the platform calls of the local ports that no
  * stand-in device can answer under test: the parallel and USB printer
  * driver requests (and the cancel that ends a pending one), the serial
  * port's status (its DSR hold) and the SetupAPI list of USB printers.

@@ -1,11 +1,11 @@
 /*
- * discovery_window.cpp - the search handle and the ARP-table search
+ * window.cpp - the search handle and the ARP-table search
  * (OvSendSearch).
  *
  * A run sends one ICMP echo to the broadcast address of every interface,
  * so that the devices answer and thereby enter this machine's ARP cache,
  * then waits in a hidden window's message loop until its timer fires and
- * reads the ARP table (discovery_arp.cpp). The wait runs the thread's
+ * reads the ARP table (arp.cpp). The wait runs the thread's
  * message loop rather than sleeping, so a caller's own windows on the
  * same thread stay responsive during the search. As those windows may
  * call the library meanwhile, a run holds its handle: a second run or a
@@ -14,8 +14,8 @@
 #include <cstdio>
 
 #include "discovery.h"
-#include "hidden_window.h"
 #include "internal.h"
+#include "network/hidden_window.h"
 
 namespace orv {
 

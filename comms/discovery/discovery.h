@@ -2,12 +2,12 @@
  * discovery.h - device discovery: the search handle's searches and the
  * result list they all fill, shared by the files of the module:
  *
- *   discovery_results.cpp  the result list, MAC texts, the device filter
- *   discovery_icmp.cpp     echo requests, their checksum, the echo probe
- *   discovery_window.cpp   OvSendSearch: broadcast echoes, hidden window
- *   discovery_arp.cpp      the ARP scan at the end of an OvSendSearch run
- *   discovery_dhcp.cpp     the DHCP-request search (port 67)
- *   discovery_udp.cpp      the "LN4S" search and set (port 19541)
+ *   results.cpp            the result list, MAC texts, the device filter
+ *   icmp.cpp               echo requests, their checksum, the echo probe
+ *   window.cpp             OvSendSearch: broadcast echoes, hidden window
+ *   arp.cpp                the ARP scan at the end of an OvSendSearch run
+ *   dhcp.cpp               the DHCP-request search (port 67)
+ *   udp.cpp                the "LN4S" search and set (port 19541)
  */
 #ifndef ORVCOMMS_DISCOVERY_H
 #define ORVCOMMS_DISCOVERY_H
@@ -19,14 +19,14 @@
 #include <cstdint>
 
 #include "heap_blocks.h"
-#include "netif.h"
+#include "network/netif.h"
 #include "orvcomms.h"
 
 namespace orv {
 
 struct HandleRecord;
 
-/* --- discovery_results: the result list -------------------------------- */
+/* --- results: the result list ------------------------------------------ */
 
 constexpr size_t kFieldSize = 32;              // each text field of an entry
 constexpr size_t kEntrySize = 3 * kFieldSize;  // result and interface entries
@@ -131,7 +131,7 @@ bool IsLoopbackRow(const MIB_IPADDRROW& row);
 /* Dotted text of an address in network byte order. */
 void FormatAddress(ULONG address, char (&text)[16]);
 
-/* --- discovery_icmp: echo requests and the address echo probe ---------- */
+/* --- icmp: echo requests and the address echo probe -------------------- */
 
 constexpr size_t kBroadcastEchoSize = 45;
 constexpr size_t kProbeEchoSize = 44;
@@ -150,7 +150,7 @@ void BuildProbeEcho(unsigned char* echo, uint16_t identifier, uint16_t sequence,
  * name); 1 when the device answered, else 0. */
 int ProbeAddress(const char* address_text);
 
-/* --- discovery_window: OvSendSearch ------------------------------------ */
+/* --- window: OvSendSearch ---------------------------------------------- */
 
 /* What one OvSendSearch run hands to its window: the arguments of the
  * call, in the order of the call, and the class name of the run. */
@@ -168,7 +168,7 @@ struct SearchJob {
 int SendSearch(OvHandle handle, void* results, DWORD capacity, DWORD wait_seconds, DWORD spare,
                DWORD* count, const char* prefix);
 
-/* --- discovery_arp: the ARP scan ---------------------------------------- */
+/* --- arp: the ARP scan -------------------------------------------------- */
 
 /* Records the neighbours with a wanted MAC prefix that answer the echo
  * probe. Called when the run's timer fires. */
@@ -181,12 +181,12 @@ struct DiscoveryCalls {
 };
 extern DiscoveryCalls g_discovery_calls;
 
-/* --- discovery_dhcp: the DHCP-request search ---------------------------- */
+/* --- dhcp: the DHCP-request search -------------------------------------- */
 
 int SendSearchDhcp(OvHandle handle, void* results, void* interfaces, DWORD capacity,
                    DWORD seconds, DWORD multiplier, DWORD* count);
 
-/* --- discovery_udp: search and set on port 19541 ------------------------ */
+/* --- udp: search and set on port 19541 ---------------------------------- */
 
 int SendSearchUdpBroadcast(OvHandle handle, void* results, DWORD capacity, DWORD seconds,
                            DWORD repeat, DWORD* count, const char* destination);
@@ -199,7 +199,7 @@ int SendSetUdp(int enable, const char* mac, const char* address, const char* add
  * of either case, colons between); false for any other text. */
 bool ParseMacText(const char* text, unsigned char (&octets)[6]);
 
-/* --- discovery_window: the search handle -------------------------------- */
+/* --- window: the search handle ------------------------------------------ */
 
 OvHandle OpenSearch();
 int CloseSearch(OvHandle handle);
