@@ -29,11 +29,17 @@ host: $(BUILD)/host/CMakeCache.txt
 	cmake --build $(BUILD)/host -j $(JOBS)
 
 # dist/win32 and dist/win64: the DLL, its header, .def file and import
-# libraries, orvstsn.exe and orvctl.exe.
+# libraries, orvstsn.exe, orvctl.exe and README.txt (what each file is);
+# and the same files as dist/orv-utility-VERSION-win32.zip and -win64.zip,
+# VERSION being the project's version in CMakeLists.txt.
 dist: win32 win64
 	rm -rf dist
-	cmake --install $(BUILD)/win32 --prefix dist/win32
-	cmake --install $(BUILD)/win64 --prefix dist/win64
+	for tree in win32 win64; do \
+	    cmake --install $(BUILD)/$$tree --prefix dist/$$tree && \
+	    version=$$(cat $(BUILD)/$$tree/version.txt) && \
+	    (cd dist/$$tree && cmake -E tar cf ../orv-utility-$$version-$$tree.zip --format=zip *) \
+	    || exit 1; \
+	done
 
 test: setup
 	$(MAKE) all dist

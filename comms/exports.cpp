@@ -3,13 +3,13 @@
  * the library promises to check and forwards to its module; the names and
  * ordinals come from exports.txt through the .def file.
  */
-#include "discovery.h"
+#include "discovery/discovery.h"
 #include "frame.h"
 #include "internal.h"
-#include "localport.h"
-#include "netport.h"
-#include "reach.h"
-#include "status.h"
+#include "localport/localport.h"
+#include "network/netport.h"
+#include "network/reach.h"
+#include "network/status.h"
 
 using namespace orv;
 

@@ -12,7 +12,7 @@
 #include <new>
 
 #include "internal.h"
-#include "socket_calls.h"
+#include "network/socket_calls.h"
 
 namespace orv {
 

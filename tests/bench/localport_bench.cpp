@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bench_clock.h"
-#include "localport_peers.h"
+#include "localport/peers.h"
 #include "log.h"
 #include "ovapi.h"
 

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "bench_clock.h"
-#include "netport.h"
+#include "network/netport.h"
 #include "ovapi.h"
 #include "printer_sim.h"
-#include "socket_calls.h"
+#include "network/socket_calls.h"
 
 namespace {
 

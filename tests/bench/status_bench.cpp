@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "bench_clock.h"
-#include "hidden_window.h"
-#include "netif.h"
+#include "network/hidden_window.h"
+#include "network/netif.h"
 #include "ovapi.h"
 #include "printer_sim.h"
 

@@ -8,15 +8,8 @@
 set -uo pipefail
 readobj=$1 program=$2
 
-# The first data block under type 24, name 1, as text: llvm-readobj dumps
-# it as rows of "offset: hex bytes |characters|".
-manifest=$("$readobj" --coff-resources "$program" | awk '
-  /^  Type: /            { type = /\(ID 24\)/; name = 0 }
-  type && /^    Name: /  { name = /\(ID 1\) \[/ }
-  type && name && /Data \($/ { dump = 1; next }
-  dump && /^ *\)$/       { exit }
-  dump { sub(/^ *[0-9A-F]+: /, ""); sub(/ *\|.*$/, ""); gsub(/ /, ""); printf "%s", $0 }
-' | perl -e 'local $/; print pack("H*", <STDIN>)')
+source "$(dirname "${BASH_SOURCE[0]}")/resource-hex.sh"
+manifest=$(resource_hex "$readobj" "$program" 24 1 | perl -e 'local $/; print pack("H*", <STDIN>)')
 
 if [ -z "$manifest" ]; then
   echo "no manifest resource (type 24, id 1) in $program"

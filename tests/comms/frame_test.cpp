@@ -12,7 +12,7 @@
 #include "internal.h"
 #include "ovapi.h"
 #include "registry_sandbox.h"
-#include "socket_calls.h"
+#include "network/socket_calls.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // 198.18.9.14 never answers.
 #include <algorithm>
 
-#include "discovery.h"
+#include "discovery/discovery.h"
 #include "discovery_test.h"
 #include "frame.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "discovery.h"
+#include "discovery/discovery.h"
 
 namespace {
 

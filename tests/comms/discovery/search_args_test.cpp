@@ -2,7 +2,7 @@
 // listens: null handles, arrays, counts and destinations.
 #include <functional>
 
-#include "discovery.h"
+#include "discovery/discovery.h"
 #include "discovery_test.h"
 #include "internal.h"
 
