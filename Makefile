@@ -1,6 +1,6 @@
 # ORV printer utility: orvcomms.dll and orvstsn.exe, cross-built with
 # MinGW-w64 for 32-bit Windows (shipped) and 64-bit Windows (tested under
-# Wine), plus native test peers. See README.md.
+# Wine), plus native test peers. See README.md and docs/building.md.
 BUILD ?= build
 JOBS  ?= 2
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release

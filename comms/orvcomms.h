@@ -144,7 +144,7 @@ int OVAPI OvSendCancel(const char* address);
  * after the function's main step (on success it may be 0 or an older
  * value). A handle of NULL or INVALID_HANDLE_VALUE is refused with 87 by
  * every function. One transfer per handle at a time; the library takes no
- * lock. Every function traces its steps (see README, "Diagnostic log").
+ * lock. Every function traces its steps (see docs/library.md, "Diagnostic log").
  *
  * Names: the open looks for its keyword ("COM", "LPT", or "VID_" for USB)
  * anywhere in an upper-case copy of the name and then opens the name as

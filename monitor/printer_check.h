@@ -12,7 +12,7 @@
  * information (status code 100) and, unless a job is printing anyway,
  * sends a short job of zero bytes that wakes the language monitor up.
  *
- * Choices of this implementation (see the README):
+ * Choices of this implementation (see docs/monitor.md):
  *  - A spooler that fails EnumJobs without setting an error (Wine does so
  *    for every queue) counts as an empty queue.
  *  - A spooler that asks for a larger buffer but names no larger size is

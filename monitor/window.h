@@ -15,7 +15,7 @@
  *
  * Everything here runs on the one user-interface thread.
  *
- * Choices of this implementation (see the README):
+ * Choices of this implementation (see docs/monitor.md):
  *  - Minimising a window that is already in the notification area does
  *    nothing, so it never shows up minimised on the taskbar.
  *  - When the shell's taskbar is created again (Explorer restarted), the
