@@ -28,6 +28,15 @@ side_by_side() {
   OUT32=$out32 perl -e '
     my @other = split /\n/, $ENV{OUT32};
     my $number = qr/^[-+(]?[0-9][0-9.]*[%,)]?$/;
+    # "(1.50" and "(1.54" give "(1.50 | 1.54": brackets and signs once.
+    sub pair {
+      my ($x, $y) = @_;
+      my ($open) = $x =~ /^(\(?)/;
+      my ($close) = $x =~ /([%,)]?)$/;
+      s/^\(// for $x, $y;
+      s/[%,)]$// for $x, $y;
+      return "$open$x | $y$close";
+    }
     while (my $line = <STDIN>) {
       chomp $line;
       my $them = $other[$. - 1] // "";
@@ -40,7 +49,7 @@ side_by_side() {
         $same = 0 if $a[$i] ne $b[$i] && !($a[$i] =~ $number && $b[$i] =~ $number);
       }
       if (!$same) { print "win64: $line\nwin32: $them\n"; next }
-      print join("", map { $_ % 2 || $a[$_] eq $b[$_] ? $a[$_] : "$a[$_] | $b[$_]" } 0 .. $#a), "\n";
+      print join("", map { $_ % 2 || $a[$_] eq $b[$_] ? $a[$_] : pair($a[$_], $b[$_]) } 0 .. $#a), "\n";
     }' <<<"$out64"
 }
 
