@@ -2,7 +2,8 @@
 # Runs every test: the win64 and win32 suites under Wine (each with its
 # binary checks) and the host tests. Exits non-zero when any test fails.
 # Where this machine cannot run 32-bit programs (see scripts/setup.sh),
-# the win32 suite is reduced to its binary checks, with a message.
+# the win32 suite is reduced to its binary checks, with a message, and
+# that alone does not fail the run.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
@@ -13,13 +14,27 @@ jobs=${ORV_TEST_JOBS:-2}
 trap '"$here/wine-env.sh" stop' EXIT
 
 status=0
+skipped=
 for tree in win64 win32 host; do
-  echo "=== tests: $tree"
-  only=()
-  if [ "$tree" = win32 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    echo "run-tests: this machine cannot run 32-bit programs; only the win32 binary checks run"
-    only=(-R '^binary\.' -E '_runs$')
+  what=
+  if [ "$tree" = win32 ]; then
+    # ctest lists each test program's cases by running it, so a tree whose
+    # programs cannot run here must not register them (ORV_RUN_TESTS). The
+    # probe is 32-bit Wine's loader itself; the tree follows its answer,
+    # and is built again when the tests come back.
+    run=ON
+    if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+      run=OFF
+      what=", binary checks only"
+      skipped="run-tests: the win32 suite was skipped because this machine cannot run 32-bit programs (see scripts/setup.sh); only its binary checks ran"
+    fi
+    if ! grep -qx "ORV_RUN_TESTS:BOOL=$run" "$build/win32/CMakeCache.txt"; then
+      { cmake -DORV_RUN_TESTS=$run "$build/win32" >/dev/null &&
+        cmake --build "$build/win32" -j "$jobs" >/dev/null; } || { status=1; continue; }
+    fi
   fi
-  ctest --test-dir "$build/$tree" -j "$jobs" --output-on-failure --timeout 300 "${only[@]}" || status=1
+  echo "=== tests: $tree$what"
+  ctest --test-dir "$build/$tree" -j "$jobs" --output-on-failure --timeout 300 || status=1
 done
+[ -z "$skipped" ] || echo "$skipped"
 exit $status
