@@ -13,7 +13,7 @@ source "$here/wine-common.sh"
 "$here/wine-env.sh" start || exit 1
 "$here/sim-env.sh" start || exit 1
 trap '"$here/sim-env.sh" stop; "$here/wine-env.sh" stop' EXIT
-if orv_qemu_runs_32bit; then
+if orv_qemu_runs_32bit && orv_runs_32bit; then
   echo "(the win32 figures come from QEMU's emulation of 32-bit code on this machine, not from a 32-bit CPU)"
 fi
 
@@ -23,6 +23,11 @@ fi
 side_by_side() {
   local program=$1 out64 out32
   out64=$("$here/wine-run" "$build/win64/bin/$program" | tr -d '\r')
+  if ! orv_runs_32bit; then
+    echo "(figures: win64 only; this machine cannot run 32-bit programs)"
+    echo "$out64"
+    return
+  fi
   out32=$("$here/wine-run" "$build/win32/bin/$program" | tr -d '\r')
   echo "(figures: win64 | win32)"
   OUT32=$out32 perl -e '

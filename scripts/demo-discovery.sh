@@ -7,7 +7,7 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 build=${ORV_BUILD:-$root/build}
-bin=${ORV_DIST:-$root/dist}/win32  # the shipped 32-bit files: orvctl.exe beside orvcomms.dll
+bin=${ORV_DIST:-$root/dist}/${ORV_DEMO_BUILD:-win32}  # orvctl.exe beside orvcomms.dll, the shipped 32-bit files where they run
 sim=$build/host/bin/printer-sim
 printer=127.0.0.3 mac=FE:FF:FF:FF:00:01 new_address=127.0.0.30
 work=$build/demo

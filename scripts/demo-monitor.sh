@@ -13,12 +13,14 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 build=${ORV_BUILD:-$root/build}
-program=${ORV_DIST:-$root/dist}/win32/orvstsn.exe
-bin=$build/win32/bin  # lm-sim.exe and monitor-ctl.exe
 work=$build/demo
 mkdir -p "$work"
 export ORV_WINEPREFIX=$build/wine-demo  # a prefix with a display driver, apart from the tests'
 source "$here/wine-common.sh"
+# (ORV_DEMO_BUILD=win64: the 64-bit monitor, in the same global mode
+# without WOW64, with the 64-bit tools)
+program=${ORV_DIST:-$root/dist}/${ORV_DEMO_BUILD:-win32}/orvstsn.exe
+bin=$build/${ORV_DEMO_BUILD:-win32}/bin  # lm-sim.exe and monitor-ctl.exe, of the monitor's registry view
 orv_prepare_qemu
 log=$work/monitor-wine.log
 : >"$log"

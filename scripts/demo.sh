@@ -5,7 +5,15 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 build=${ORV_BUILD:-$root/build}
-bin=${ORV_DIST:-$root/dist}/win32  # the shipped 32-bit files: orvctl.exe beside orvcomms.dll
+# The shipped 32-bit files, or the 64-bit ones where this machine cannot
+# run 32-bit programs (32-bit Wine's loader does not start); the other
+# demo scripts follow ORV_DEMO_BUILD.
+export ORV_DEMO_BUILD=${ORV_DEMO_BUILD:-win32}
+if [ "$ORV_DEMO_BUILD" = win32 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  ORV_DEMO_BUILD=win64
+  echo "demo: this machine cannot run 32-bit programs, so the demo runs the 64-bit files instead"
+fi
+bin=${ORV_DIST:-$root/dist}/$ORV_DEMO_BUILD  # orvctl.exe beside orvcomms.dll, the shipped 32-bit files where they run
 sim=$build/host/bin/printer-sim
 printer=127.0.0.2
 work=$build/demo

@@ -22,6 +22,8 @@ orv_prepare_qemu() {
   "$orv_root/scripts/qemu/build-preload.sh" "$orv_qemu_preload_dir" >/dev/null
   export QEMU_SET_ENV="LD_PRELOAD=$orv_qemu_preload_dir/\$LIB/orv-wine-segments.so"
 }
+# 32-bit Windows programs run here when 32-bit Wine's own loader does.
+orv_runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
 # A prefix made before 32-bit Wine was installed has no 32-bit system
 # files, and every 32-bit program then fails with "could not load
 # kernel32.dll, status c0000135": such a prefix is made anew.
