@@ -90,14 +90,16 @@ BOOL FinishPending(const TransferMember& member, OverlappedOp& op, DWORD timeout
     return done;
 }
 
-/* The transfer failed at once, so the try failed, ERROR_ACCESS_DENIED on
- * a read included: counted as success, a receive from a port that refuses
- * every read would report success without having read anything. */
+/* The transfer failed at once, so the try failed, except a read refused
+ * with ERROR_ACCESS_DENIED: that counts as a try that succeeded without
+ * data, as printer tools polling a port's back channel expect. Such a
+ * receive goes on trying until its time-out, then reports success with a
+ * count of 0 and WAIT_TIMEOUT. */
 BOOL FailedAtOnce(const TransferMember& member, HANDLE port, Direction direction, DWORD error) {
     g_localport_calls.cancel_io(port);
     LogLine(kLogStamped, "%s %s ErrorCode : 0x%08x\n", member.name, StartCallName(direction),
             static_cast<unsigned>(error));
-    return 0;
+    return direction == Direction::kReceive && error == ERROR_ACCESS_DENIED;
 }
 
 /* The check step; false when the try ends there with `*result`. */

@@ -208,16 +208,18 @@ TEST_F(LocalChannel, ParallelTimeOutStartsAt3000AndItsCallsAreTraced) {
         EXPECT_TRUE(trace_.Has(Sjis(line))) << line;
 }
 
-// A read refused at once, here on a handle without read access, is a
-// failed try, not a successful one that read nothing.
-TEST_F(LocalChannel, ReceiveWhoseReadsAreRefusedFails) {
+// A read refused at once with access denied, here on a handle without
+// read access, is a successful try without data: the receive tries until
+// its time-out and reports success, nothing read and WAIT_TIMEOUT.
+TEST_F(LocalChannel, ReceiveWhoseReadsAreDeniedSucceedsEmptyAtItsTimeOut) {
     PipeDevice pipe("usb#vid_04b8&pid_0005#3");
     HANDLE port = CreateFileA(pipe.name().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
     ASSERT_NE(port, INVALID_HANDLE_VALUE);
     char buffer[8];
-    EXPECT_EQ(api_.RecvPort_USB(port, buffer, sizeof buffer, &count_, 0, &error_), 0);
+    EXPECT_EQ(api_.RecvPort_USB(port, buffer, sizeof buffer, &count_, 0, &error_), 1);
     EXPECT_EQ(count_, 0u);
+    EXPECT_EQ(error_, static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_TRUE(trace_.Has("OvRecvPort_USB ReadFile ErrorCode : 0x00000005"));
     CloseHandle(port);
 }
