@@ -83,8 +83,15 @@ bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, vo
     MSG message;
     while (IsWindow(window)) {
         BOOL got = GetMessageA(&message, nullptr, 0, 0);
-        if (got == -1)
-            break;  // only for a bad filter window, which this loop never passes
+        if (got == -1) {
+            // Only for a bad filter window, which this loop never passes.
+            // The window goes without its property, so it posts no quit
+            // of its own, and none is to be taken out below.
+            RemovePropA(window, kRunProperty);
+            DestroyWindow(window);
+            own_quit_taken = true;
+            break;
+        }
         if (got == 0) {
             // While the window exists the quit is the caller's. Once it is
             // gone (destroyed by a message sent from another thread, which
