@@ -2,7 +2,8 @@
 # The test run's Wine prefix (build/wine unless ORV_WINEPREFIX is set):
 #   start   create it once (wineboot, null graphics driver), then keep one
 #           wineserver running so each test starts in a fraction of a second
-#   stop    stop that wineserver and the prefix's background processes
+#   stop    stop that wineserver and the prefix's background processes,
+#           also those a crashed wineserver left behind
 # Wine's background processes keep the standard output of the first Wine
 # program of a prefix open, so everything here writes to a log file.
 set -euo pipefail
@@ -72,6 +73,20 @@ case "${1:-}" in
   stop)
     "$WINESERVER" -k >>"$log" 2>&1 || true
     timeout 60 "$WINESERVER" -w >>"$log" 2>&1 || true
+    # When a wineserver dies ("wineserver crashed" in the log), its
+    # clients wait on it for ever, holding whatever descriptors they
+    # inherited (a caller's lock or pipes): end what is left of the prefix.
+    # Only Wine's own processes (32-bit ones run in QEMU), not a script
+    # that merely carries the prefix in its environment.
+    for pid in $(pgrep -f '\.exe|wine'); do
+      case $(readlink "/proc/$pid/exe" 2>/dev/null) in
+        */wine*|*/qemu-i386*) ;;
+        *) continue ;;
+      esac
+      tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX" &&
+        kill -KILL "$pid" 2>/dev/null
+    done
+    true
     ;;
   *)
     echo "usage: $0 start|stop" >&2
