@@ -9,7 +9,7 @@ build=${ORV_BUILD:-$root/build}
 # run 32-bit programs (32-bit Wine's loader does not start); the other
 # demo scripts follow ORV_DEMO_BUILD.
 export ORV_DEMO_BUILD=${ORV_DEMO_BUILD:-win32}
-if [ "$ORV_DEMO_BUILD" = win32 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+if [ "$ORV_DEMO_BUILD" = win32 ] && ! (source "$here/wine-common.sh" && orv_runs_32bit); then
   ORV_DEMO_BUILD=win64
   echo "demo: this machine cannot run 32-bit programs, so the demo runs the 64-bit files instead"
 fi

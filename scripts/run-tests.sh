@@ -33,7 +33,7 @@ for tree in win64 win32 host; do
     # probe is 32-bit Wine's loader itself; the tree follows its answer,
     # and is built again when the tests come back.
     run=ON
-    if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    if ! (source "$here/wine-common.sh" && orv_runs_32bit); then
       run=OFF
       what=", binary checks only"
       skipped="run-tests: the win32 suite was skipped because this machine cannot run 32-bit programs (see scripts/setup.sh); only its binary checks ran"

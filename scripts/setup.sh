@@ -68,7 +68,7 @@ fi
 # through binfmt_misc; the Windows programs then run as under any WOW64.
 # Debian registers QEMU for foreign architectures only, never for i386
 # on amd64, so the handler is registered here. It lasts until reboot.
-runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+runs_32bit() { (source "$(dirname "${BASH_SOURCE[0]}")/wine-common.sh" && orv_runs_32bit); }
 binfmt=/proc/sys/fs/binfmt_misc
 if runs_32bit; then
   echo "setup: 32-bit programs run"

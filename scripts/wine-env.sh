@@ -40,14 +40,14 @@ create_prefix() {
 # has gone, so between runs it comes and goes. A window program started
 # here and kept until "stop" (notepad, hidden behind the null driver)
 # starts the desktop with its output in the log and keeps it for the run.
-# A process of this prefix whose command line matches the pattern.
-prefix_process_running() {
+# The processes of this prefix whose command line matches the pattern.
+prefix_pids() {
   local pid
   for pid in $(pgrep -f "$1"); do
-    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX" && return 0
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
   done
-  return 1
 }
+prefix_process_running() { [ -n "$(prefix_pids "$1")" ]; }
 
 start_desktop() {
   if ! prefix_process_running 'notepad\.exe'; then
@@ -78,15 +78,11 @@ case "${1:-}" in
     # inherited (a caller's lock or pipes): end what is left of the prefix.
     # Only Wine's own processes (32-bit ones run in QEMU), not a script
     # that merely carries the prefix in its environment.
-    for pid in $(pgrep -f '\.exe|wine'); do
+    for pid in $(prefix_pids '\.exe|wine'); do
       case $(readlink "/proc/$pid/exe" 2>/dev/null) in
-        */wine*|*/qemu-i386*) ;;
-        *) continue ;;
+        */wine*|*/qemu-i386*) kill -KILL "$pid" 2>/dev/null || true ;;
       esac
-      tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX" &&
-        kill -KILL "$pid" 2>/dev/null
     done
-    true
     ;;
   *)
     echo "usage: $0 start|stop" >&2
