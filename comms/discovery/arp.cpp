@@ -14,7 +14,7 @@
 
 namespace orv {
 
-DiscoveryCalls g_discovery_calls = {QueryInterfaceTable};
+DiscoveryCalls g_discovery_calls = {QueryInterfaceTable, ::recv};
 
 namespace {
 

@@ -174,10 +174,12 @@ int SendSearch(OvHandle handle, void* results, DWORD capacity, DWORD wait_second
  * probe. Called when the run's timer fires. */
 void ArpScan(const SearchJob& job);
 
-/* The interface table as the ARP scan sees it; tests replace it to give
- * an address type that this platform never reports. */
+/* The interface table as the ARP scan sees it, and the receive of the
+ * DHCP and UDP searches; tests replace them to give an address type that
+ * this platform never reports, or a receive that fails. */
 struct DiscoveryCalls {
     InterfaceTable (*query_interfaces)();
+    int(WSAAPI* recv)(SOCKET, char*, int, int);
 };
 extern DiscoveryCalls g_discovery_calls;
 

@@ -89,7 +89,7 @@ void ScopedSocket::Close() {
 
 Received ReceiveDatagram(SOCKET socket, unsigned char* buffer, int size, size_t* length) {
     memset(buffer, 0, size);
-    int got = recv(socket, reinterpret_cast<char*>(buffer), size, 0);
+    int got = g_discovery_calls.recv(socket, reinterpret_cast<char*>(buffer), size, 0);
     if (got != SOCKET_ERROR) {
         *length = static_cast<size_t>(got);
         return Received::kDatagram;

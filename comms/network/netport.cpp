@@ -126,6 +126,12 @@ class OpenPorts {
 
 OpenPorts g_open_ports;
 
+}  // namespace
+
+void (*g_port_call_entered)(HandleRecord* record) = nullptr;
+
+namespace {
+
 /* One transfer call on a port: the record while the call is counted
  * inside it, nullptr for a null, failed or closed handle. */
 class PortCall {
@@ -133,6 +139,8 @@ class PortCall {
     explicit PortCall(OvHandle handle) : record_(RecordOf(handle)) {
         if (record_ != nullptr && !g_open_ports.EnterCall(record_))
             record_ = nullptr;
+        if (record_ != nullptr && g_port_call_entered != nullptr)
+            g_port_call_entered(record_);
     }
     // The decrement is the call's last touch of the record.
     ~PortCall() {

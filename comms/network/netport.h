@@ -12,6 +12,8 @@
 
 namespace orv {
 
+struct HandleRecord;
+
 constexpr unsigned short kPrintPort = 9100;
 constexpr unsigned short kCommandPort = 9200;
 constexpr DWORD kPieceSize = 16384;     // largest piece handed to one send
@@ -23,6 +25,12 @@ int ReadPort(OvHandle handle, void* buffer, DWORD size, DWORD* received);
 int RecvPort(OvHandle handle, void* buffer, DWORD size, DWORD* received);
 int WritePort(OvHandle handle, const void* data, DWORD size, DWORD* written);
 int SendCancel(const char* address);
+
+/* Called by every transfer call once it is counted inside its port and
+ * before it looks at the port; null outside tests. A test holds a call
+ * there while a close runs, to see that the close frees the record only
+ * after the call has left it. */
+extern void (*g_port_call_entered)(HandleRecord* record);
 
 }  // namespace orv
 

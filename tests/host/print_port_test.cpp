@@ -202,6 +202,30 @@ TEST_F(PrintPortTest, OnEofKeepHoldsTheConnectionUntilSetOtherwise) {
     EXPECT_EQ(end, 0);
 }
 
+// The tail comes tail_ms after the client's end and the FIN after it; a
+// client that reads to the end has an orderly close, one that closes
+// before the tail came has reset the connection.
+TEST_F(PrintPortTest, TailComesLateAndTellsAnOrderlyEndFromAReset) {
+    CreatePrinter("tail=600 tail_ms=200");
+    TestFd reader = Connect();
+    shutdown(reader.Get(), SHUT_WR);
+    EXPECT_FALSE(WaitReadable(reader.Get(), 150)) << "the tail came early";
+    int end = 1;
+    std::string tail = ReadToEnd(reader.Get(), 3000, &end);
+    EXPECT_EQ(end, 0);
+    ASSERT_EQ(tail.size(), 600u);
+    EXPECT_EQ(static_cast<unsigned char>(tail[599]), 599 % 256);
+    reader.Reset();
+    std::string answer = Wait("tails>=1");
+    EXPECT_EQ(FieldOf(answer, "resets"), "0") << answer;
+
+    TestFd leaver = Connect();
+    shutdown(leaver.Get(), SHUT_WR);
+    leaver.Reset();
+    answer = Wait("resets>=1");
+    EXPECT_EQ(FieldOf(answer, "tails"), "1") << answer;
+}
+
 TEST_F(PrintPortTest, ClientResetsAreCountedWhetherReadingOrNot) {
     CreatePrinter("");
     TestFd reading = Connect();

@@ -155,6 +155,12 @@ const OptionEntry kOptions[] = {
     {"chatter_ms", false, "M", "100", "period of chatter", Number(&PrinterOptions::chatter_ms, 1, kMaxMs)},
     {"on_eof", false, "close|keep", "close", "when the client ends sending: close, or keep the connection",
      ParseOnEof},
+    {"tail", false, "N", "0 (none)",
+     "tail_ms after the client's end of sending, send N final bytes (counting on like chatter), "
+     "then FIN 250 ms later, and watch the connection's end: a client that closes before it has "
+     "read them all resets it (resets), an orderly end counts in tails; instead of on_eof and chatter",
+     Number(&PrinterOptions::tail, 0, kMaxBlock)},
+    {"tail_ms", false, "M", "300", "delay of tail", Number(&PrinterOptions::tail_ms, 0, kMaxMs)},
     {"close_after", false, "N", "0 (never)", "after N bytes on a connection: FIN, discard the rest",
      Number(&PrinterOptions::close_after, 0, kMaxBytes)},
     {"reset_after", false, "N", "0 (never)", "after N bytes on a connection: reset it (RST)",

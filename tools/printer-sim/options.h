@@ -35,6 +35,8 @@ struct PrinterOptions {
     uint64_t chatter_bytes = 64;
     int chatter_ms = 100;
     OnEof on_eof = OnEof::kClose;
+    uint64_t tail = 0;            /* final status bytes after the client's end, 0 = none */
+    int tail_ms = 300;            /* ... sent this many ms after that end */
     uint64_t close_after = 0;     /* FIN after this many bytes, 0 = never */
     uint64_t reset_after = 0;     /* RST after this many bytes, 0 = never */
     std::string store;            /* file the print bytes are appended to, "" = none */

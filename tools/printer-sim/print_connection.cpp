@@ -11,6 +11,13 @@
  * with unread bytes would turn the FIN into a reset on Linux and the
  * client would see either, depending on timing.
  *
+ * A tail is a printer that answers late: its final status comes
+ * tail_ms after the client's end of sending, its FIN 250 ms after that.
+ * Our FIN goes out with the socket kept, and the connection is then
+ * watched (its TCP state, on a timer) until it has closed: a client that
+ * closed before the bytes came, or with some of them unread, answers with
+ * a reset, which shows only while the socket is ours.
+ *
  * A reset by the client shows as ECONNRESET, or as EPIPE when it comes
  * after the client's end of sending (Linux reports a reset in CLOSE_WAIT
  * so); the printer never shuts down its own sending while it still sends,
@@ -18,6 +25,8 @@
  */
 #include "print_connection.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -32,6 +41,9 @@ constexpr size_t kReadChunk = 64 * 1024;
 constexpr int kReadsPerEvent = 16;          /* then let other connections run */
 constexpr size_t kMaxPendingOut = 1 << 20;  /* chatter waits while this much is unsent */
 constexpr int64_t kReportEveryMs = 250;     /* coalesce "received" event lines */
+constexpr int64_t kTailFinMs = 250;         /* from the tail's bytes to our FIN */
+constexpr int64_t kTailPollMs = 10;         /* the tail's wait for the end */
+constexpr int64_t kTailEndLimitMs = 5000;
 
 }  // namespace
 
@@ -43,6 +55,7 @@ PrintConnection::~PrintConnection() {
     loop_.CancelTimer(chatter_timer_);
     loop_.CancelTimer(refill_timer_);
     loop_.CancelTimer(report_timer_);
+    loop_.CancelTimer(tail_timer_);
 }
 
 void PrintConnection::Start() {
@@ -68,7 +81,8 @@ void PrintConnection::OptionsChanged() {
     dribble_budget_ = options.dribble;
     if (CheckThresholds())
         return;
-    if (client_eof_ && !lingering_ && !ChatterActive() && options.on_eof == OnEof::kClose) {
+    if (client_eof_ && !lingering_ && !tail_started_ && !ChatterActive() &&
+        options.on_eof == OnEof::kClose) {
         End("connection closed", false);
         return;
     }
@@ -78,7 +92,7 @@ void PrintConnection::OptionsChanged() {
 
 bool PrintConnection::ChatterActive() const {
     const PrinterOptions& options = printer_.Options();
-    if (lingering_)
+    if (lingering_ || tail_started_)
         return false;
     return options.chatter == Chatter::kAlways ||
            (options.chatter == Chatter::kAfterEof && client_eof_);
@@ -231,6 +245,12 @@ void PrintConnection::OnClientEof() {
         End("connection closed after discarding " + std::to_string(discarded_) + " bytes", false);
         return;
     }
+    if (printer_.Options().tail > 0) {
+        tail_started_ = true;
+        UpdateChatter();
+        tail_timer_ = loop_.After(printer_.Options().tail_ms, [this] { SendTail(); });
+        return;
+    }
     if (printer_.Options().chatter == Chatter::kAfterEof) {
         UpdateChatter();
         return;
@@ -297,6 +317,57 @@ void PrintConnection::ResetAfterCount() {
     End("connection reset by printer", false);
 }
 
+void PrintConnection::SendTail() {
+    tail_timer_ = 0;
+    uint64_t size = printer_.Options().tail;
+    for (uint64_t i = 0; i < size; ++i)
+        out_.push_back(static_cast<char>(chatter_sent_++ & 0xff));
+    printer_.Event("print: tail of " + std::to_string(size) + " bytes");
+    Flush();
+    if (ended_)
+        return;
+    UpdateEvents();
+    tail_timer_ = loop_.After(kTailFinMs, [this] { FinishTail(); });
+}
+
+void PrintConnection::FinishTail() {
+    tail_timer_ = 0;
+    if (!out_.empty()) {   /* the client's window is full: FIN after the bytes */
+        tail_timer_ = loop_.After(kTailPollMs, [this] { FinishTail(); });
+        return;
+    }
+    shutdown(fd_.Get(), SHUT_WR);
+    /* Both directions are shut now, so poll() would report a hang-up on
+     * every round: the end is watched on the timer alone. */
+    loop_.Unwatch(watch_);
+    watch_ = 0;
+    tail_deadline_ms_ = Loop::NowMs() + kTailEndLimitMs;
+    WatchTailEnd();
+}
+
+void PrintConnection::WatchTailEnd() {
+    tail_timer_ = 0;
+    tcp_info info = {};
+    socklen_t info_size = sizeof info;
+    bool closed = getsockopt(fd_.Get(), IPPROTO_TCP, TCP_INFO, &info, &info_size) != 0 ||
+                  info.tcpi_state == TCP_CLOSE;
+    if (!closed && Loop::NowMs() < tail_deadline_ms_) {
+        tail_timer_ = loop_.After(kTailPollMs, [this] { WatchTailEnd(); });
+        return;
+    }
+    int err = 0;
+    socklen_t size = sizeof err;
+    getsockopt(fd_.Get(), SOL_SOCKET, SO_ERROR, &err, &size);
+    if (err == ECONNRESET || err == EPIPE) {
+        End("connection reset by client", true);
+    } else if (closed) {
+        ++printer_.Stats().tails;
+        End("connection closed after the tail", false);
+    } else {
+        End("connection not closed " + std::to_string(kTailEndLimitMs) + " ms after the tail", false);
+    }
+}
+
 void PrintConnection::End(const std::string& how, bool client_reset) {
     if (ended_)
         return;
@@ -310,7 +381,8 @@ void PrintConnection::End(const std::string& how, bool client_reset) {
     loop_.CancelTimer(chatter_timer_);
     loop_.CancelTimer(refill_timer_);
     loop_.CancelTimer(report_timer_);
-    chatter_timer_ = refill_timer_ = report_timer_ = 0;
+    loop_.CancelTimer(tail_timer_);
+    chatter_timer_ = refill_timer_ = report_timer_ = tail_timer_ = 0;
     fd_.Reset();
     printer_.ConnectionEnded();
 }

@@ -2,9 +2,10 @@
  * print_connection.h - one client connection on a printer's print port.
  *
  * It reads print data (or deliberately does not: read=off, dribble),
- * sends back-channel bytes (greeting, chatter) and ends the way the
- * printer's options say: on the client's end of sending, after a byte
- * count with a FIN or a reset, or when the client resets it.
+ * sends back-channel bytes (greeting, chatter, a late final status) and
+ * ends the way the printer's options say: on the client's end of
+ * sending, after a byte count with a FIN or a reset, after its tail, or
+ * when the client resets it.
  */
 #pragma once
 
@@ -45,6 +46,9 @@ private:
     void Report(bool final);
     void CloseAfterCount();
     void ResetAfterCount();
+    void SendTail();
+    void FinishTail();
+    void WatchTailEnd();
     void End(const std::string& how, bool client_reset);
 
     Printer& printer_;
@@ -64,4 +68,7 @@ private:
     uint64_t unreported_ = 0;      /* bytes not yet in a "received" event line */
     int64_t last_report_ms_ = 0;
     Loop::TimerId report_timer_ = 0;
+    bool tail_started_ = false;    /* the client ended: the tail's steps run */
+    Loop::TimerId tail_timer_ = 0; /* the tail's next step */
+    int64_t tail_deadline_ms_ = 0; /* when watching for the end after our FIN stops */
 };

@@ -246,6 +246,7 @@ std::string Printer::StatsLine() const {
     return "print_connections=" + std::to_string(stats_.print_connections) +
            " received=" + std::to_string(stats_.received) + " digest=" + digest +
            " eof=" + std::to_string(stats_.eof) + " resets=" + std::to_string(stats_.resets) +
+           " tails=" + std::to_string(stats_.tails) +
            " open=" + std::to_string(open) + " peer=" + stats_.peer + " local=" + stats_.local +
            " command_connections=" + std::to_string(stats_.command_connections) +
            " command_ended=" + std::to_string(stats_.command_ended) +
@@ -267,6 +268,7 @@ bool Printer::NumericStat(const std::string& key, uint64_t* value) const {
         {"received", stats_.received},
         {"eof", stats_.eof},
         {"resets", stats_.resets},
+        {"tails", stats_.tails},
         {"command_connections", stats_.command_connections},
         {"command_ended", stats_.command_ended},
         {"command_extra_bytes", stats_.command_extra_bytes},

@@ -34,6 +34,7 @@ struct PrinterStats {
     Fnv1a64 digest;                      /* of those bytes, in arrival order */
     uint64_t eof = 0;                    /* print clients that ended their sending */
     uint64_t resets = 0;                 /* print connections ended by a client reset */
+    uint64_t tails = 0;                  /* print connections that sent their tail and ended orderly */
     std::string peer = "-";              /* client of the latest print connection */
     std::string local = "-";             /* our end of that connection */
     uint64_t command_connections = 0;

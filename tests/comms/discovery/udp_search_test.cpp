@@ -3,6 +3,7 @@
 // are tested in the rig (udp_rig_test.cpp).
 #include <limits>
 
+#include "discovery/discovery.h"
 #include "discovery_test.h"
 
 namespace {
@@ -118,6 +119,35 @@ TEST_F(UdpSearch, BroadcastSendsRepeatRequestsListeningSecondsTimesRepeatAfterEa
         EXPECT_EQ(device.Stats().Num("geta"), requests) << c.seconds;
         EXPECT_EQ(Macs(entries, count), std::vector<std::string>{kVendorMac}) << "recorded once, " << c.seconds;
     }
+}
+
+// A receive that fails with an error other than would-block ends the
+// listening, not the exchange: each exchange still takes its time before
+// the next request goes out. Loopback cannot make a receive fail, so the
+// receive of the internal library's search is replaced.
+int WSAAPI FailingReceive(SOCKET, char*, int, int) {
+    WSASetLastError(WSAENETDOWN);
+    return SOCKET_ERROR;
+}
+
+TEST_F(UdpSearch, AFailedReceiveStillListensOutEachExchange) {
+    SimPrinter device(TestAddress(), kQuiet + std::string("mac=") + kVendorMac);
+    ASSERT_SIM(device);
+    OvHandle search = orv::OpenSearch();
+    ASSERT_NE(search, OV_INVALID_HANDLE);
+    GuardedEntries entries(4);
+    DWORD count = 0;
+    orv::g_discovery_calls.recv = FailingReceive;
+    Stopwatch watch;
+    int result = orv::SendSearchUdpUnicast(search, entries.data(), 4, 0.2, 2, &count, device.address().c_str());
+    double seconds = watch.Seconds();
+    orv::g_discovery_calls.recv = ::recv;
+    orv::CloseSearch(search);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(count, 0u);
+    EXPECT_GE(seconds, 0.78) << "two exchanges of 0.4 s";
+    EXPECT_LT(seconds, 1.8);
+    EXPECT_TRUE(device.WaitFor("geta", 2, 2000));
 }
 
 }  // namespace

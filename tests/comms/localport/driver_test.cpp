@@ -26,12 +26,14 @@ constexpr DWORD kUnset = 0xDEADBEEF;
 constexpr char kFill = '\xEE';
 constexpr LONG kStatusPending = 0x103;
 constexpr LONG kStatusCancelled = static_cast<LONG>(0xC0000120);
+constexpr LONG kStatusDeviceNotConnected = static_cast<LONG>(0xC000009D);  // ERROR_DEVICE_NOT_CONNECTED
 
 /* --- the stand-ins ------------------------------------------------------ */
 
 /* The driver's answer to every request of a test step. */
 struct Answer {
-    enum Kind { kDone, kFails, kPendingThenDone, kNeverCompletes } kind;
+    // kPendingThenFails: the printer is unplugged while the request waits.
+    enum Kind { kDone, kFails, kPendingThenDone, kPendingThenFails, kNeverCompletes } kind;
     std::string output;  // bytes the driver returns
     DWORD error = 0;     // for kFails
 };
@@ -73,8 +75,9 @@ BOOL WINAPI FakeDeviceIoControl(HANDLE, DWORD code, void* in, DWORD in_size, voi
         *returned = n;
         return TRUE;
     }
-    control->InternalHigh = n;  // kPendingThenDone
-    control->Internal = 0;
+    bool fails = answer.kind == Answer::kPendingThenFails;
+    control->InternalHigh = fails ? 0 : n;
+    control->Internal = fails ? kStatusDeviceNotConnected : 0;
     SetEvent(control->hEvent);
     SetLastError(ERROR_IO_PENDING);
     return FALSE;
@@ -219,6 +222,7 @@ TEST_F(DriverTest, ResetsReportWhatTheDriverAnswers) {
         {kLpt, {Answer::kNeverCompletes, ""}, 0, ERROR_IO_PENDING},
         {kUsb, {Answer::kDone, ""}, 1, kUnset},
         {kUsb, {Answer::kFails, "", ERROR_BAD_COMMAND}, 0, ERROR_BAD_COMMAND},
+        {kUsb, {Answer::kPendingThenFails, ""}, 0, ERROR_DEVICE_NOT_CONNECTED},
     };
     orv::LptTimeOut = 0;
     for (const Case& c : cases) {
@@ -234,7 +238,8 @@ TEST_F(DriverTest, ResetsReportWhatTheDriverAnswers) {
     }
     for (const char* line : {"OvSendCancel_LPT Error ErrorCode : 0x000003e5",
                              "OvSendCancel_LPT Error ErrorCode : 0x0000001f",
-                             "OvSendCancel_USB Error ErrorCode : 0x00000016"})
+                             "OvSendCancel_USB Error ErrorCode : 0x00000016",
+                             "OvSendCancel_USB Error ErrorCode : 0x0000048f"})
         EXPECT_TRUE(trace_.Has(line)) << line;
 }
 
@@ -258,6 +263,7 @@ TEST_F(DriverTest, DeviceIdFillsAtMostTheBuffer) {
         {kLpt, {Answer::kNeverCompletes, ""}, 512, 0, 0, ERROR_IO_PENDING},
         {kUsb, {Answer::kPendingThenDone, "\x01" + id.substr(1)}, 512, 1, n, kUnset},
         {kUsb, {Answer::kFails, "", ERROR_GEN_FAILURE}, 512, 0, 0, ERROR_GEN_FAILURE},
+        {kUsb, {Answer::kPendingThenFails, "\x01" + id.substr(1)}, 512, 0, 0, ERROR_DEVICE_NOT_CONNECTED},
     };
     orv::LptTimeOut = 0;
     for (const Case& c : cases) {
@@ -315,6 +321,11 @@ std::string PortKey(const std::string& path) {
            "\\#\\Device Parameters";
 }
 
+template <size_t N>
+bool Terminated(const char (&field)[N]) {
+    return memchr(field, '\0', N) != nullptr;
+}
+
 class UsbList : public DriverTest {
   protected:
     /* A printer with its "Port Number". */
@@ -355,6 +366,37 @@ TEST_F(UsbList, PathsGiveVendorProductSerialAndThePortNumberFromTheRegistry) {
                              "OvSendSearch_USB SearchCnt = 2 Success", "OvSendSearch_USB DevicePath Error(Length)",
                              "OvSendSearch_USB 5555/6666/()"})
         EXPECT_TRUE(trace_.Has(line)) << line;
+}
+
+// Every field of an entry is a terminated string: a serial number is cut
+// to the 31 characters its field holds; a path of 255 characters fits its
+// field and is read, and one of 256, which would have to be cut and then
+// open nothing, is left out. (The keys of such paths are longer than
+// Wine's registry calls take, so the trace tells which path was read.)
+TEST_F(UsbList, FieldsAtTheirLimitsStayTerminated) {
+    for (char c : {'a', 'b', 'c'})
+        Attach(UsbPath("04b8", "0005", std::string(31 + (c - 'a'), c)), 1);
+    const std::string fits = UsbPath("04b8", "0005", std::string(190, 'd'));
+    ASSERT_EQ(fits.size(), sizeof(UsbPrinterEntry::DevicePath) - 1);
+    g_fake.usb_paths.push_back(fits);
+    g_fake.usb_paths.push_back(UsbPath("04b8", "0005", std::string(191, 'e')));
+
+    UsbPrinterEntry entries[4];
+    memset(entries, 0xCC, sizeof entries);
+    EXPECT_EQ(orv::SendSearchUsb(entries, &count_, &error_), 1);
+    ASSERT_EQ(count_, 3u);
+    for (int i = 0; i < 3; ++i) {
+        const UsbPrinterEntry& e = entries[i];
+        EXPECT_TRUE(Terminated(e.vid) && Terminated(e.pid) && Terminated(e.serialno) && Terminated(e.DevicePath) &&
+                    Terminated(e.PortName))
+            << "entry " << i;
+        EXPECT_EQ(std::string(e.serialno), std::string(31, static_cast<char>('a' + i)));
+    }
+    const std::string untouched(sizeof(UsbPrinterEntry), '\xCC');
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(&entries[3]), untouched.size()), untouched);
+    EXPECT_TRUE(trace_.Has("OvSendSearch_USB 04b8/0005/(" + std::string(31, 'd') + ")"));
+    EXPECT_FALSE(trace_.Has("OvSendSearch_USB 04b8/0005/(" + std::string(31, 'e') + ")"));
+    EXPECT_EQ(trace_.Count("OvSendSearch_USB DevicePath Error(Length)"), 1);
 }
 
 TEST_F(UsbList, UnreadableInterfacesAndKeysAreSkippedAndNullPointersAreRefused) {

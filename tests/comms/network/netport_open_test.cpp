@@ -289,6 +289,29 @@ TEST_F(ClosePort, DrainReadsWhatThePrinterSendsAfterTheShutdownUntilItCloses) {
     EXPECT_EQ(stats.Num("resets"), 0);
 }
 
+TEST_F(ClosePort, APrinterThatAnswersLateHasItsLastBytesReadAndAnOrderlyClose) {
+    // The printer sends its final status, more than two drain reads of it,
+    // 150 or 450 ms after the end of the data, and its FIN 250 ms later.
+    // The drain reads on until that end, long before its 10 s limit: its
+    // last receive returned 0, so every byte before the FIN was read, and
+    // the printer saw no reset.
+    Configure(10, 1);
+    for (int tail_ms : {150, 450}) {
+        SimPrinter printer(TestAddress(tail_ms), "tail=600 tail_ms=" + std::to_string(tail_ms));
+        ASSERT_SIM(printer);
+        OvHandle port = api_.OpenPort(printer.address().c_str());
+        ASSERT_NE(port, OV_INVALID_HANDLE);
+        Stopwatch watch;
+        EXPECT_EQ(api_.ClosePort(port), 1);
+        // The settling pause, the printer's wait, then its FIN.
+        EXPECT_GE(watch.Seconds(), 0.5 + tail_ms / 1000.0 + 0.25 - 0.05) << tail_ms;
+        EXPECT_LT(watch.Seconds(), 4.0) << tail_ms;
+        SimStats stats;
+        EXPECT_TRUE(printer.WaitFor("tails", 1, 3000, &stats)) << tail_ms;
+        EXPECT_EQ(stats.Num("resets"), 0) << tail_ms;
+    }
+}
+
 TEST_F(ClosePort, FreesEverythingItMade) {
     SimPrinter printer(TestAddress());
     ASSERT_SIM(printer);

@@ -197,3 +197,43 @@ TEST_F(PortStress, TransfersPollingThroughTheDrainNeverOutliveTheClose) {
 }
 
 }  // namespace
+
+namespace {
+
+// A transfer call that comes in while the close drains is counted inside
+// the port, and the close frees the record only once that call has left
+// it. The hook holds the first call that meets the close inside the port
+// for a second, longer than the rest of the close takes, and the order in
+// which the call leaves and the close returns is noted.
+std::atomic<bool> g_holding{false};
+std::atomic<int> g_order{0};
+std::atomic<int> g_held_call_left{0};
+
+void HoldTheFirstCallThatMeetsTheClose(orv::HandleRecord* record) {
+    if (record->closing == 0 || g_holding.exchange(true))
+        return;
+    Sleep(1000);
+    g_held_call_left = ++g_order;
+}
+
+TEST_F(PortStress, CloseFreesThePortOnlyAfterTheCallsInsideHaveLeft) {
+    SimPrinter printer(TestAddress());
+    ASSERT_SIM(printer);
+    OvHandle port = orv::OpenPort(printer.address().c_str());
+    ASSERT_NE(port, OV_INVALID_HANDLE);
+    orv::g_port_call_entered = HoldTheFirstCallThatMeetsTheClose;
+    Worker poller([&] {
+        char buffer[16];
+        DWORD got;
+        for (ULONGLONG end = GetTickCount64() + 10000; !g_holding && GetTickCount64() < end;)
+            orv::RecvPort(port, buffer, sizeof buffer, &got);
+    });
+    EXPECT_EQ(orv::ClosePort(port), 1);
+    int close_returned = ++g_order;
+    poller.Join();
+    orv::g_port_call_entered = nullptr;
+    ASSERT_TRUE(g_holding) << "no call came in while the port was closing";
+    EXPECT_LT(g_held_call_left.load(), close_returned) << "the record was freed with a call inside";
+}
+
+}  // namespace

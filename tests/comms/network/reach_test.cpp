@@ -3,6 +3,7 @@
 #include <string>
 
 #include "net_fixture.h"
+#include "process_handles.h"
 #include "reach_rig.h"
 
 namespace {
@@ -50,6 +51,22 @@ TEST_F(Reachability, LoopbackHostsAnswerWhateverTheUseIcmpFlag) {
     EXPECT_TRUE(listening.WaitFor("print_connections", 2, 5000));
     MSG message;
     EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) << "a run left a message behind";
+}
+
+// A tool that polls a printer in a loop: no check leaves a handle behind.
+TEST_F(Reachability, PollingInALoopLeavesNoHandleBehind) {
+    SimPrinter refusing(TestAddress(), "print=off");
+    ASSERT_SIM(refusing);
+    const char* host = refusing.address().c_str();
+    for (const Check& check : kChecks)
+        ASSERT_EQ(check.call(api_, host), 1) << check.what << ", warming up";
+    ASSERT_TRUE(HandleCountingWorks());
+    long before = CountProcessHandles();
+    for (int i = 0; i < 150; ++i) {
+        for (const Check& check : kChecks)
+            ASSERT_EQ(check.call(api_, host), 1) << check.what << ", call " << i;
+    }
+    EXPECT_EQ(CountProcessHandles(), before);
 }
 
 TEST_F(Reachability, HostsThatDoNotAnswerThemselvesAreNoAnswer) {
