@@ -4,7 +4,10 @@
  * It plays the part of a debug-output viewer: it owns the "DBWIN_BUFFER"
  * section and its two events, which OutputDebugStringA writes to when no
  * debugger is attached. Only one viewer may run at a time in a Wine
- * prefix, so tests using it share a ctest resource lock ("dbwin").
+ * prefix, so tests using it share a ctest resource lock ("dbwin"), and
+ * so do the tests whose calls write to it: a writer still inside
+ * OutputDebugStringA when the viewer ends keeps the section alive, and
+ * then every writer waits 10 s a line for a reader that never comes.
  */
 #ifndef ORV_TEST_DEBUG_CAPTURE_H
 #define ORV_TEST_DEBUG_CAPTURE_H

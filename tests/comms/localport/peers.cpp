@@ -1,14 +1,103 @@
 #include "peers.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <regex>
 
 namespace {
 
 const char kTracePath[] = "Log\\orvcomms.log";
 std::atomic<int> g_pipe_serial{0};
+
+/* --- the hang watch ---------------------------------------------------- */
+
+constexpr ULONGLONG kHangLimitMs = 90000;  // ctest ends a test at 120 s
+constexpr DWORD kHangPollMs = 1000;
+
+std::atomic<const char*> g_waiting_for{nullptr};
+
+/* The last line of the library's log in the current directory. */
+std::string LastTraceLine() {
+    std::string text = ReadWholeFile(kTracePath);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    size_t start = text.rfind('\n');
+    return text.empty() ? "(none)" : "\"" + text.substr(start == std::string::npos ? 0 : start + 1) + "\"";
+}
+
+/* Ends the program when one test runs past kHangLimitMs. Where a library
+ * call waits, its last log line names the function and the step. A
+ * DBWIN_BUFFER section left open means that every log line waits up to
+ * 10 s for a debug-output reader (OutputDebugStringA): another process
+ * was writing when a reader ended, and keeps the section alive. */
+class HangWatch : public ::testing::EmptyTestEventListener {
+  public:
+    void OnTestProgramStart(const ::testing::UnitTest&) override {
+        stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        thread_ = CreateThread(nullptr, 0, &HangWatch::Run, this, 0, nullptr);
+    }
+    void OnTestProgramEnd(const ::testing::UnitTest&) override {
+        if (thread_ != nullptr) {
+            SetEvent(stop_);
+            WaitForSingleObject(thread_, INFINITE);
+            CloseHandle(thread_);
+        }
+        if (stop_ != nullptr)
+            CloseHandle(stop_);
+    }
+    void OnTestStart(const ::testing::TestInfo& test) override {
+        std::lock_guard<std::mutex> hold(lock_);
+        test_ = std::string(test.test_suite_name()) + "." + test.name();
+        started_ = GetTickCount64();
+    }
+    void OnTestEnd(const ::testing::TestInfo&) override {
+        std::lock_guard<std::mutex> hold(lock_);
+        test_.clear();
+    }
+
+  private:
+    static DWORD WINAPI Run(void* self) {
+        static_cast<HangWatch*>(self)->Watch();
+        return 0;
+    }
+
+    void Watch() {
+        while (WaitForSingleObject(stop_, kHangPollMs) == WAIT_TIMEOUT) {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (!test_.empty() && GetTickCount64() - started_ > kHangLimitMs)
+                EndProgram();
+        }
+    }
+
+    void EndProgram() {
+        const char* note = g_waiting_for;
+        HANDLE dbwin = OpenFileMappingA(FILE_MAP_READ, FALSE, "DBWIN_BUFFER");
+        fprintf(stderr, "HANG: %s has not ended after %llu s; it waits for %s; the library's last log line: %s%s\n",
+                test_.c_str(), kHangLimitMs / 1000, note != nullptr ? note : "a library call",
+                LastTraceLine().c_str(),
+                dbwin != nullptr ? "; DBWIN_BUFFER is open, so each log line waits up to 10 s for a "
+                                   "debug-output reader"
+                                 : "");
+        fflush(stderr);
+        fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 3);
+    }
+
+    std::mutex lock_;
+    std::string test_;       // the test running now, "" between tests
+    ULONGLONG started_ = 0;
+    HANDLE stop_ = nullptr;
+    HANDLE thread_ = nullptr;
+};
+
+[[maybe_unused]] const bool g_hang_watch_installed = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new HangWatch);
+    return true;
+}();
 
 /* One overlapped read or write on `handle`, waited for at most `ms`;
  * what it moved (a transfer still pending then is cancelled). */
@@ -28,6 +117,12 @@ DWORD Transfer(HANDLE handle, bool write, void* data, DWORD size, DWORD ms) {
 }
 
 }  // namespace
+
+WaitNote::WaitNote(const char* what) : previous_(g_waiting_for.exchange(what)) {}
+
+WaitNote::~WaitNote() {
+    g_waiting_for = previous_;
+}
 
 TraceFile::TraceFile() {
     if (!CreateDirectoryA("Log", nullptr))
@@ -74,11 +169,13 @@ DeviceEnd::~DeviceEnd() {
 }
 
 bool DeviceEnd::Send(const std::string& bytes) {
+    WaitNote note("the port to take what the test's device end sends");
     DWORD size = static_cast<DWORD>(bytes.size());
     return Transfer(handle_, true, const_cast<char*>(bytes.data()), size, 10000) == size;
 }
 
 std::string DeviceEnd::Receive(size_t size, DWORD idle_ms) {
+    WaitNote note("the bytes the test's device end receives");
     std::string got;
     char chunk[4096];
     while (got.size() < size) {

@@ -3,6 +3,11 @@
  * file in a fresh current directory, a named pipe that plays a parallel
  * or USB printer (its name holds the family's keyword, so the library
  * opens it as a port), and the far end of the test run's serial pair.
+ *
+ * Every program that links these also gets a hang watch: a test that has
+ * not ended after 90 s ends the program with a line naming the test, the
+ * wait it is in and the library's last log line, before ctest's time-out
+ * would kill it without a word.
  */
 #ifndef ORV_TEST_LOCALPORT_PEERS_H
 #define ORV_TEST_LOCALPORT_PEERS_H
@@ -33,6 +38,18 @@ class TraceFile {
   private:
     ScopedCurrentDir dir_;
     bool ok_ = false;
+};
+
+/* Names, for the hang watch, what the test waits for while it lives. */
+class WaitNote {
+  public:
+    explicit WaitNote(const char* what);
+    ~WaitNote();
+    WaitNote(const WaitNote&) = delete;
+    WaitNote& operator=(const WaitNote&) = delete;
+
+  private:
+    const char* previous_;
 };
 
 /* The test's end of a device, read and written with overlapped calls. */
