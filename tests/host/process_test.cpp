@@ -148,7 +148,8 @@ TEST(ProcessTest, HelpNamesEveryOptionAndControlCommand) {
     EXPECT_EQ(status, 0);
     for (const char* word :
          {"read=on|off", "rcvbuf=N", "dribble=N", "dribble_ms=M", "greeting=HEX", "chatter=off|always|after_eof",
-          "chatter_bytes=N", "chatter_ms=M", "on_eof=close|keep", "tail=N", "tail_ms=M", "close_after=N", "reset_after=N",
+          "chatter_bytes=N", "chatter_ms=M", "on_eof=close|keep", "tail=N", "tail_ms=M", "close_after=N",
+          "reset_after=N",
           "accept=on|off", "print=on|off", "store=PATH", "device_id=TEXT", "status_reply=HEX", "reset_reply=HEX",
           "reply_pad=N", "reply_delay_ms=M", "command_silent=on|off", "command=on|off", "netns=NAME",
           "print_port=N", "command_port=N", "create ID ADDRESS", "set ID", "stats ID", "wait ID KEY>=NUMBER TIMEOUT_MS",

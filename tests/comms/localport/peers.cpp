@@ -76,7 +76,8 @@ class HangWatch : public ::testing::EmptyTestEventListener {
     void EndProgram() {
         const char* note = g_waiting_for;
         HANDLE dbwin = OpenFileMappingA(FILE_MAP_READ, FALSE, "DBWIN_BUFFER");
-        fprintf(stderr, "HANG: %s has not ended after %llu s; it waits for %s; the library's last log line: %s%s\n",
+        fprintf(stderr,
+                "HANG: %s has not ended after %llu s; it waits for %s; the library's last log line: %s%s\n",
                 test_.c_str(), kHangLimitMs / 1000, note != nullptr ? note : "a library call",
                 LastTraceLine().c_str(),
                 dbwin != nullptr ? "; DBWIN_BUFFER is open, so each log line waits up to 10 s for a "
