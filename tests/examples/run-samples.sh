@@ -10,7 +10,7 @@
 #   find_printers   the UDP search finds the printer (its ARP search is not
 #                   run: it would send broadcasts beyond this machine)
 # Skipped, with a message, when make dist has not written the folder since
-# the DLL was last built.
+# the DLL was last built (the folder's DLL is not the build's).
 #   usage: run-samples.sh TRIPLE DIST_DIR BUILT_DLL PRINTER_SIM WORK_DIR NET
 # NET is the third octet of the test's addresses, 127.200.NET.x, one per
 # build so that the two suites never share an address.
@@ -20,8 +20,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 skip=77
 printer=127.200.$net.10 refusing=127.200.$net.11
 
-if [ ! -f "$dist/orvcomms.dll" ] || [ "$dist/orvcomms.dll" -ot "$built_dll" ]; then
-  echo "$dist is missing or older than the build's orvcomms.dll: run make dist"
+# (Compared by content: the install keeps only whole seconds of the time.)
+if ! cmp -s "$dist/orvcomms.dll" "$built_dll"; then
+  echo "$dist is missing or holds another orvcomms.dll than this build's: run make dist"
   exit $skip
 fi
 rm -rf "$work"

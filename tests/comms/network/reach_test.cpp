@@ -66,8 +66,9 @@ TEST_F(Reachability, HostsThatDoNotAnswerThemselvesAreNoAnswer) {
             Stopwatch watch;
             SetLastError(0);
             EXPECT_EQ(check.call(api_, host.host), 0) << check.what << " " << host.host;
-            if (&check == &kChecks[1])
+            if (&check == &kChecks[1]) {
                 EXPECT_EQ(GetLastError(), host.probe_reason) << host.host;
+            }
             EXPECT_GE(watch.Seconds(), host.min_seconds) << check.what << " " << host.host;
             EXPECT_LT(watch.Seconds(), host.max_seconds) << check.what << " " << host.host;
         }
