@@ -60,6 +60,7 @@ UINT TimerMilliseconds(DWORD wait_seconds) {
 }
 
 LRESULT OnCreate(HWND window, LPARAM lparam) {
+    LastErrorKept kept;
     auto* job = static_cast<SearchJob*>(AttachCreateParam(window, lparam));
     *job->count = 0;
     SendBroadcastEchoes();

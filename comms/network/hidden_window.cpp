@@ -78,6 +78,7 @@ struct CallerQuit {
 }  // namespace
 
 bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, void* param) {
+    SetLastError(0);  // a failure that gives no reason must not show an older one
     HWND window = CreateWindowExA(0, class_name, "", style, 0, 0, kWindowWidth, kWindowHeight,
                                   nullptr, nullptr, instance, param);
     if (window == nullptr) {

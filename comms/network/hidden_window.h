@@ -54,6 +54,21 @@ class ScopedHiddenClass {
     DWORD error_;
 };
 
+/* Keeps the thread's last error across the work of a WM_CREATE handler.
+ * Wine without a window driver fails CreateWindowExA after WM_CREATE has
+ * run, and gives no reason of its own: the last error must then not be
+ * what the handler's socket calls left behind. */
+class LastErrorKept {
+  public:
+    LastErrorKept() : error_(GetLastError()) {}
+    ~LastErrorKept() { SetLastError(error_); }
+    LastErrorKept(const LastErrorKept&) = delete;
+    LastErrorKept& operator=(const LastErrorKept&) = delete;
+
+  private:
+    DWORD error_;
+};
+
 /* Window styles of the three users. */
 constexpr DWORD kHiddenWindowStyle = WS_OVERLAPPEDWINDOW;
 constexpr DWORD kHiddenWindowClipStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
@@ -65,6 +80,8 @@ constexpr DWORD kHiddenWindowClipStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
  * its procedure posted on WM_DESTROY (PostRunQuit) is then taken out of
  * the queue. False, with no loop run, when the window cannot be created;
  * the thread's last error then holds the platform's reason, never 0.
+ * The window's WM_CREATE may have run all the same (Wine without a window
+ * driver) and received no WM_DESTROY: the caller releases what it made.
  *
  * A quit message that arrives while the window still exists was posted by
  * the caller's own code (its own message loop is suspended meanwhile); it

@@ -237,6 +237,7 @@ void EndProbe(HWND window, HandleRecord* record) {
 
 LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_CREATE) {
+        LastErrorKept kept;
         StartProbe(window, static_cast<HandleRecord*>(AttachCreateParam(window, lparam)));
         return 0;
     }
@@ -282,6 +283,7 @@ bool RunProbe(HandleRecord* record) {
     record->last_error = kPending;
     if (!RunHiddenWindow(record->instance, class_name, kHiddenWindowClipStyle, record)) {
         record->failure = GetLastError();
+        CloseProbeSocket(record);  // opened by a WM_CREATE that ran all the same
         return false;
     }
     return record->last_error == kAnswered;

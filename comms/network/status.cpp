@@ -171,6 +171,7 @@ void CloseExchangeSocket(HandleRecord* record) {
 
 LRESULT CALLBACK StatusWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_CREATE) {
+        LastErrorKept kept;
         StartExchange(window, static_cast<StatusExchange*>(AttachCreateParam(window, lparam)));
         return 0;
     }
@@ -246,8 +247,10 @@ int Exchange(OvHandle handle, StatusRequest request, void* buffer, DWORD size, D
     record->reply_capacity = size;
     record->reply_buffer = static_cast<unsigned char*>(buffer);
     StatusExchange exchange = {record, request};
-    if (!RunHiddenWindow(record->instance, record->class_name, kHiddenWindowClipStyle, &exchange))
+    if (!RunHiddenWindow(record->instance, record->class_name, kHiddenWindowClipStyle, &exchange)) {
         record->failure = GetLastError();
+        CloseExchangeSocket(record);  // opened by a WM_CREATE that ran all the same
+    }
     *length = record->reply_length;
     if (record->last_error != 0)
         return 1;
