@@ -176,6 +176,8 @@ if ctl wait tray 30000 >/dev/null; then
   grep -q '0302' <<<"$state" || fail "the window does not show the paper-out message"
   ctl close >/dev/null
   ctl wait gone 10000 >/dev/null || fail "the monitor did not end when its window was closed"
+  # Local mode would have reset its run marker in HKLM at exit.
+  [ -z "$(value "$view" 'HKLM\Software\ORV\KTRMonitor-Status' STS_RUN)" ] || fail "the monitor ran in local mode"
 else
   fail "the installed monitor did not start into the tray (a message box of it may be open)"
 fi
