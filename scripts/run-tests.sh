@@ -16,13 +16,16 @@ root=$(dirname "$here")
 build=${ORV_BUILD:-$root/build}
 jobs=${ORV_TEST_JOBS:-2}
 suites=${ORV_SUITES:-win64 win32 host}
-source "$here/wine-common.sh"
+# The probe in a subshell: wine-common.sh sets the Japanese locale for
+# Wine, which would also translate the output of the native tools that
+# the binary checks read (objdump).
+wine_common() { (source "$here/wine-common.sh" && "$@"); }
 
 require_win32=
 case "${CI:-}" in "" | 0 | false) ;; *) require_win32=1 ;; esac
 [ "${ORV_REQUIRE_WIN32:-}" = 1 ] && require_win32=1
 
-prefix_log=$(dirname "$WINEPREFIX")/wine-prefix.log
+prefix_log=$(dirname "${ORV_WINEPREFIX:-$root/build/wine}")/wine-prefix.log
 server_crashes() { local n; n=$(grep -a -c "wineserver crashed" "$prefix_log" 2>/dev/null); echo "${n:-0}"; }
 crashes_before=$(server_crashes)
 output=$(mktemp)
@@ -50,8 +53,8 @@ for tree in $suites; do
     # probe is 32-bit Wine's loader itself; the tree follows its answer,
     # and is built again when the tests come back.
     run=ON
-    if ! orv_runs_32bit; then
-      skipped="run-tests: the win32 suite was skipped because this machine cannot run 32-bit programs: $(orv_32bit_cause) (see scripts/setup.sh and docs/building.md)"
+    if ! wine_common orv_runs_32bit; then
+      skipped="run-tests: the win32 suite was skipped because this machine cannot run 32-bit programs: $(wine_common orv_32bit_cause) (see scripts/setup.sh and docs/building.md)"
       if [ -n "$require_win32" ]; then
         skipped+=$'\n'"run-tests: CI (or ORV_REQUIRE_WIN32=1) requires the shipped 32-bit build's suite: the run fails"
         counts+=("win32 skipped")
