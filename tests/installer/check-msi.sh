@@ -172,7 +172,7 @@ next=$(IFS=.; read -r -a n <<<"$version"; n[2]=$(( ${n[2]:-0} + 1 )); echo "${n[
 step "upgrade to $next"
 # The same files, the monitor's version resource saying $next.
 mkdir -p "$work/packages/files"
-cp "$dist"/* "$work/packages/files/"
+cp -r "$dist"/* "$work/packages/files/"
 perl -e 'local $/; my ($version, $file) = @ARGV; my @n = split /\./, $version;
          open my $in, "<:raw", $file or die; my $b = <$in>; close $in;
          my $at = index($b, pack("V", 0xFEEF04BD)); die "no version resource\n" if $at < 0;
