@@ -24,8 +24,9 @@ constexpr DWORD kCancelReadPauseMs = 10;
 constexpr DWORD kCancelWaitMs = 10000;
 
 /* Writes the request, waits for the blank document name (at most
- * kCancelReads reads and kCancelWaitMs), and minimises the window. A registry failure ends
- * the request silently; the window then stays as it is. */
+ * kCancelReads reads and kCancelWaitMs), and minimises the window. A
+ * registry failure ends the request silently; the window then stays as
+ * it is. */
 void RequestCancel(HWND window, MonitorState& state);
 
 }  // namespace orv
