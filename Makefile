@@ -5,7 +5,7 @@ BUILD ?= build
 JOBS  ?= 2
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all setup win32 win64 host dist test demo bench clean
+.PHONY: all setup win32 win64 host dist examples test demo bench clean
 
 all: host win32 win64
 
@@ -41,8 +41,17 @@ dist: win32 win64
 	    || exit 1; \
 	done
 
+# The sample programs of examples/, built for both builds from dist/ alone
+# (header and import library), as a user of a package builds them, into
+# build/examples/win32 and win64, each with orvcomms.dll beside them.
+examples: dist
+	$(MAKE) -C examples DIST=$(abspath dist/win32) OUT=$(abspath $(BUILD))/examples/win32 \
+	    CC=i686-w64-mingw32-gcc
+	$(MAKE) -C examples DIST=$(abspath dist/win64) OUT=$(abspath $(BUILD))/examples/win64 \
+	    CC=x86_64-w64-mingw32-gcc
+
 test: setup
-	$(MAKE) all dist
+	$(MAKE) all dist examples
 	scripts/run-tests.sh
 
 demo: setup

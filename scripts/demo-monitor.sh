@@ -46,10 +46,8 @@ trap cleanup EXIT
 wine() { timeout -k 5 60 "$WINELOADER" "$@" </dev/null 2>>"$log"; }
 reg() { wine reg "$@" >>"$log"; }
 
-if [ ! -f "$WINEPREFIX/.orv-demo-ready" ] || ! orv_prefix_has_32bit; then
-  echo "demo-monitor: creating the demo's Wine prefix $WINEPREFIX"
-  rm -rf "$WINEPREFIX"
-  timeout -k 5 300 "$WINELOADER" wineboot -i >>"$log" 2>&1 </dev/null
+# The demo's settings of a new prefix.
+demo_prefix_settings() {
   # Wine's own desktop with a taskbar and notification area.
   reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f
   reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 800x600 /f
@@ -59,8 +57,10 @@ if [ ! -f "$WINEPREFIX/.orv-demo-ready" ] || ! orv_prefix_has_32bit; then
   for font in "ＭＳ ゴシック" "MS Gothic"; do reg add "$subst" /v "$font" /d IPAGothic /f; done
   # The caption buttons are drawn from Marlett.
   cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-  "$WINESERVER" -k >>"$log" 2>&1 || true
-  timeout 60 "$WINESERVER" -w >>"$log" 2>&1 || true
+}
+if [ ! -f "$WINEPREFIX/.orv-demo-ready" ] || [ -n "$(orv_prefix_missing)" ]; then
+  echo "demo-monitor: creating the demo's Wine prefix $WINEPREFIX"
+  orv_create_prefix "$log" demo_prefix_settings || exit 1
   touch "$WINEPREFIX/.orv-demo-ready"
 fi
 # The display's resolution: 96 DPI (100 %) until the last step, also

@@ -7,6 +7,7 @@
 # usage: check-xp-imports.sh NM LIBRARY
 #        check-xp-imports.sh --program OBJDUMP PROGRAM
 set -euo pipefail
+export LC_ALL=C  # the tools' output is parsed in English
 xp_functions="
 CloseHandle CreateMutexA EnableWindow GetDlgItem GetDlgItemTextA IsDBCSLeadByte
 LoadIconA LocalAlloc LocalFree LocalReAlloc LocalSize RegCloseKey RegCreateKeyExA
