@@ -30,14 +30,17 @@ host: $(BUILD)/host/CMakeCache.txt
 
 # dist/win32 and dist/win64: the DLL, its header, .def file and import
 # libraries, orvstsn.exe, orvctl.exe and README.txt (what each file is);
-# and the same files as dist/orv-utility-VERSION-win32.zip and -win64.zip,
-# VERSION being the project's version in CMakeLists.txt.
+# the same files as dist/orv-utility-VERSION-win32.zip and -win64.zip,
+# VERSION being the project's version in CMakeLists.txt; and the
+# installers dist/orv-utility-VERSION-win32.msi and -win64.msi
+# (installer/build-msi.sh).
 dist: win32 win64
 	rm -rf dist
 	for tree in win32 win64; do \
 	    cmake --install $(BUILD)/$$tree --prefix dist/$$tree && \
 	    version=$$(cat $(BUILD)/$$tree/version.txt) && \
-	    (cd dist/$$tree && cmake -E tar cf ../orv-utility-$$version-$$tree.zip --format=zip *) \
+	    (cd dist/$$tree && cmake -E tar cf ../orv-utility-$$version-$$tree.zip --format=zip *) && \
+	    installer/build-msi.sh $$version $$tree dist/$$tree dist/orv-utility-$$version-$$tree.msi \
 	    || exit 1; \
 	done
 

@@ -30,6 +30,7 @@ packages=(
   fonts-wine                   # Wine's own fonts (caption buttons, dialogs)
   imagemagick                  # screenshots of the virtual display (import)
   udhcpc                       # a real DHCP client for the discovery rig
+  wixl msitools                # the MSI packages of make dist (wixl, msibuild) and their tests (msiinfo)
 )
 
 missing=()

@@ -118,3 +118,20 @@ orv_create_prefix() {
   echo "wine: the prefix came out incomplete twice and was removed; see $log" >&2
   return 1
 }
+
+# orv_copy_prefix FROM TO: a prefix of its own made in a fraction of a
+# second from a prefix that is ready (made and checked by wine-env.sh):
+# the files Wine only reads are hard links, everything else (registry,
+# ini files) is copied.
+orv_copy_prefix() {
+  local from=$1 to=$2
+  rm -rf "$to"
+  mkdir -p "$(dirname "$to")"
+  cp -a --link "$from" "$to" || return 1
+  find "$to" -type f -links +1 \
+      ! -iregex '.*\.\(dll\|exe\|sys\|drv\|ocx\|cpl\|acm\|tlb\|ax\|com\|nls\|ttf\|ttc\|fon\|msstyles\)' \
+      -print0 |
+    while IFS= read -r -d '' file; do
+      cp -p "$file" "$file.orv-copy" && mv -f "$file.orv-copy" "$file"
+    done
+}
