@@ -5,7 +5,7 @@ BUILD ?= build
 JOBS  ?= 2
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all setup win32 win64 host dist test demo bench clean
+.PHONY: all setup win32 win64 host dist examples test demo bench clean
 
 all: host win32 win64
 
@@ -30,19 +30,31 @@ host: $(BUILD)/host/CMakeCache.txt
 
 # dist/win32 and dist/win64: the DLL, its header, .def file and import
 # libraries, orvstsn.exe, orvctl.exe and README.txt (what each file is);
-# and the same files as dist/orv-utility-VERSION-win32.zip and -win64.zip,
-# VERSION being the project's version in CMakeLists.txt.
+# the same files as dist/orv-utility-VERSION-win32.zip and -win64.zip,
+# VERSION being the project's version in CMakeLists.txt; and the
+# installers dist/orv-utility-VERSION-win32.msi and -win64.msi
+# (installer/build-msi.sh).
 dist: win32 win64
 	rm -rf dist
 	for tree in win32 win64; do \
 	    cmake --install $(BUILD)/$$tree --prefix dist/$$tree && \
 	    version=$$(cat $(BUILD)/$$tree/version.txt) && \
-	    (cd dist/$$tree && cmake -E tar cf ../orv-utility-$$version-$$tree.zip --format=zip *) \
+	    (cd dist/$$tree && cmake -E tar cf ../orv-utility-$$version-$$tree.zip --format=zip *) && \
+	    installer/build-msi.sh $$version $$tree dist/$$tree dist/orv-utility-$$version-$$tree.msi \
 	    || exit 1; \
 	done
 
+# The sample programs of examples/, built for both builds from dist/ alone
+# (header and import library), as a user of a package builds them, into
+# build/examples/win32 and win64, each with orvcomms.dll beside them.
+examples: dist
+	$(MAKE) -C examples DIST=$(abspath dist/win32) OUT=$(abspath $(BUILD))/examples/win32 \
+	    CC=i686-w64-mingw32-gcc
+	$(MAKE) -C examples DIST=$(abspath dist/win64) OUT=$(abspath $(BUILD))/examples/win64 \
+	    CC=x86_64-w64-mingw32-gcc
+
 test: setup
-	$(MAKE) all dist
+	$(MAKE) all dist examples
 	scripts/run-tests.sh
 
 demo: setup

@@ -39,9 +39,11 @@ endfunction()
 # Windows Vista and later do not treat it as a legacy program whose
 # registry writes under HKEY_LOCAL_MACHINE\SOFTWARE they redirect into a
 # per-user copy. It names no side-by-side assembly (no Common Controls 6),
-# so dialogs keep their look and XP still starts the program, and it
+# so dialogs keep their look and XP still starts the program, it
 # writes trustInfo in the asm.v2 namespace, which XP before Service Pack 3
-# also reads.
+# also reads, and it declares system DPI awareness (an asm.v3 element,
+# which XP skips), so Windows does not stretch the windows as bitmaps at
+# 125 % or 150 % scaling.
 function(orv_add_manifest target description)
     set(ORV_MANIFEST_NAME ${target})
     set(ORV_MANIFEST_DESCRIPTION ${description})

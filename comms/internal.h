@@ -47,6 +47,7 @@ struct HandleRecord {
     std::atomic<LONG> calls_inside; // port: transfer calls between entry and return
     HandleRecord* next_open_port;   // port: the list of open ports (netport.cpp, under its lock)
     std::atomic<LONG> busy;         // status, search: 1 while an exchange, an OvSendSearch run or the close holds it
+    DWORD failure;                  // status, probe: the platform's error behind the last 0 result
 };
 
 /* Allocates a zero-filled record with `socket` set to INVALID_SOCKET and
@@ -88,6 +89,14 @@ class HandleClaim {
     HandleRecord* record_;
     bool held_;
 };
+
+/* The failure value of an open. The reason goes to the thread's last
+ * error (GetLastError), as the caller has no handle to ask: call it last,
+ * after everything the open made is released. */
+inline OvHandle FailOpen(DWORD error) {
+    SetLastError(error);
+    return OV_INVALID_HANDLE;
+}
 
 /* Copies a host text into `address`. A text that does not fit (more than
  * 67 characters) is refused rather than cut to a different host: the

@@ -8,7 +8,13 @@
  *
  * Results of the network functions: 1 for success and 0 for failure, or a
  * handle and OV_INVALID_HANDLE (-1). The reason of a failure is read with
- * OvGetError on the handle.
+ * OvGetError on the handle. Where there is no handle to ask (a failed
+ * open, OvSendICMP_Async), or OvGetError holds only an outcome (the
+ * status exchange, OvSendSearch), the reason is left in the thread's last
+ * error: read GetLastError() right after the call. Each function below
+ * says when it does that; success leaves the last error alone.
+ * docs/library.md has the table of errors, the longest block of each call
+ * and the rules for threads.
  *
  * Handles are as wide as a pointer (OvHandle is INT_PTR): 32 bits in the
  * 32-bit library, 64 bits in the 64-bit one.
@@ -28,8 +34,9 @@
  * (about 24.8 days), so a huge value means a long wait, never a short or
  * wrapped one. RETRY as a count of connect attempts is used as stored.
  *
- * Host texts: a host name or dotted IPv4 address of at most 67 characters
- * (OV_MAX_HOST). A longer text is refused: the open fails with its failure
+ * Host texts: ANSI (system code page) zero-terminated, a host name or
+ * dotted IPv4 address of at most 67 characters (OV_MAX_HOST); there are
+ * no wide-character variants. A longer text is refused: the open fails with its failure
  * value (the reachability checks return 0 without sending anything), it
  * is never cut to a different host.
  */
@@ -42,6 +49,8 @@
 extern "C" {
 #endif
 
+/* Internal: ORVCOMMS_BUILD is defined only while the library is built;
+ * OVAPI is the exports' calling convention (stdcall) and import. */
 #ifdef ORVCOMMS_BUILD
 #define OVAPI WINAPI
 #else
@@ -82,7 +91,11 @@ int OVAPI OvGetError(OvHandle handle);
  * machine's interface address on the printer's subnet when there is one.
  * Waits up to OPEN_TIMEOUT one-second cycles for the connection; only an
  * "address in use" answer leads to another attempt (at most RETRY in all,
- * 500 ms apart). Returns the port handle, or OV_INVALID_HANDLE. */
+ * 500 ms apart). Returns the port handle, or OV_INVALID_HANDLE with the
+ * reason in GetLastError(): 87 a NULL, empty or over-long host, 8 no
+ * memory, 11001 a name that does not resolve, 10061 refused (after the
+ * OPEN_TIMEOUT cycles, like a host that does not answer), 10060 no answer,
+ * otherwise the Windows Sockets error of the connect. */
 OvHandle OVAPI OvOpenPort(const char* host);
 
 /* Ordinal 6. Ends the transfers running on other threads (each returns
@@ -150,7 +163,9 @@ int OVAPI OvSendCancel(const char* address);
  * anywhere in an upper-case copy of the name and then opens the name as
  * given. A name of more than OV_LOCAL_NAME_MAX (255) characters fails
  * like a name without the keyword: error 87, INVALID_HANDLE_VALUE, and no
- * open is tried. COM10 and above need the "\\.\COM10" form.
+ * open is tried. COM10 and above need the "\\.\COM10" form. A failed
+ * open leaves its error in GetLastError() too (87 also for a NULL name or
+ * error pointer).
  *
  * Transfers (OvRecvPort_*, OvWritePort_*): tries 50 ms apart until the
  * whole size has moved or the deadline (start + timeout_ms + 70 ms) has
@@ -282,7 +297,10 @@ int OVAPI OvSendSearch_USB(UsbPrinterEntry* entries, DWORD* count, DWORD* error)
 /* Ordinal 7. A status handle for `host` (name or dotted address; an empty
  * or over-long text is refused). Reads TIME and RETRY: the handle's
  * exchanges wait the TIME of its open, whatever the registry holds later.
- * Connects to nothing yet. Returns the handle, or OV_INVALID_HANDLE. */
+ * Connects to nothing yet. Returns the handle, or OV_INVALID_HANDLE with
+ * the reason in GetLastError(): 87 a NULL, empty or over-long host, 8 no
+ * memory, or the platform's error when the window class cannot be
+ * registered. */
 OvHandle OVAPI OvOpenStatus(const char* host);
 
 /* Ordinal 9. Asks for the printer's status. 1 when a reply event came
@@ -294,7 +312,13 @@ OvHandle OVAPI OvOpenStatus(const char* host);
  * time; *length is then 0. A printer that closes or resets the connection
  * without sending anything has given no reply: the exchange listens for
  * readable data only, so it ends after TIME seconds with 0. OvGetError on the handle reads 1 after a
- * reply, 0 otherwise.
+ * reply, 0 otherwise. After a 0 from an exchange that was tried,
+ * GetLastError() tells why: 10060 no reply within TIME seconds, the
+ * Windows Sockets error of the connect (10061 refused, 10065 unreachable,
+ * 11001 no such name), or the platform's error when the hidden window
+ * could not be created (ERROR_INVALID_WINDOW_HANDLE, 1400, when the
+ * platform gives none: a hook refused the window, or Wine runs without a
+ * window driver).
  * One exchange per handle at a time: a call on a handle whose exchange is
  * still running (from another thread, or from a window procedure run by
  * that exchange's loop) returns 0 at once with *length 0 and leaves the
@@ -328,7 +352,12 @@ int OVAPI OvSendICMP(const char* address);
  * dotted address nor a name that resolves, and for a NULL, empty or
  * over-long text. The probe's wait starts in a state of its own
  * ("pending"), apart from every outcome, so a connection still pending
- * when the second is up counts as no answer, never as the answer. */
+ * when the second is up counts as no answer, never as the answer.
+ * After a 0, GetLastError() tells why: 10060 no answer within the second,
+ * the network's error (10065, 10051) for an unreachable host, 11001 a
+ * text that does not resolve, 87 a NULL, empty or over-long text, or the
+ * hidden window's error as for OvGetStatus (1400 when the platform gives
+ * none). */
 int OVAPI OvSendICMP_Async(const char* address);
 
 /* Ordinal 16. Stores a library-wide flag and returns 1. No function reads
@@ -381,7 +410,8 @@ typedef struct OvInterfaceEntry {
 
 #define OV_SEARCH_DEFAULT_CAPACITY 255
 
-/* Ordinal 11. A search handle, or OV_INVALID_HANDLE when memory ran out.
+/* Ordinal 11. A search handle, or OV_INVALID_HANDLE when memory ran out
+ * (GetLastError() 8).
  * OvGetError on it: 1 after a completed OvSendSearch run, else 0. */
 OvHandle OVAPI OvOpenSearch(void);
 
@@ -402,7 +432,9 @@ int OVAPI OvCloseSearch(OvHandle search);
  * count may hold the address of a device that matched but did not answer.
  * Returns 1 when the run completed (the count tells how many devices were
  * found), 0 for a null handle, a null array or count, or when the search
- * window or its timer could not be created (no scan then).
+ * window or its timer could not be created (no scan then). A window that
+ * could not be created leaves its reason in GetLastError(), as for
+ * OvGetStatus; OvGetError stays 0.
  * One run per handle at a time: called on a handle whose run still waits
  * (from a window procedure that the run's loop dispatched, or from another
  * thread), it returns 0 at once and leaves the running one alone. */

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "bounded_wait.h"
 #include "record.h"
 #include "window.h"
 
@@ -19,15 +20,15 @@ bool IsNoDocument(const char* document_name) {
 }
 
 /* Reads DOC_NAME until it shows that no document is left, or the reads
- * run out; false when a read fails. */
+ * or the time run out; false when a read fails. */
 bool WaitForNoDocument(MonitorState& state) {
-    for (int read = 0; read < kCancelReads; ++read) {
+    BoundedWait wait(kCancelReads, kCancelWaitMs, kCancelReadPauseMs);
+    do {
         if (!ReadStringValue(kDocName, state))
             return false;
         if (IsNoDocument(state.value_buffer.data()))
             return true;
-        Sleep(kCancelReadPauseMs);
-    }
+    } while (wait.PauseBeforeNextTry());
     return true;
 }
 

@@ -6,7 +6,9 @@
  * where the job stands in the printer. The request is LM_JOB_CANCEL
  * "RQ_CANCEL"; the language monitor answers by clearing DOC_NAME to one
  * or two blanks when the job is gone. The wait blocks the window for at
- * most about 10 s, then the window goes to the notification area.
+ * most 10 s by the tick count (bounded_wait.h: 1000 pauses of 10 ms last
+ * about 15.6 s on Windows), then the window goes to the notification
+ * area.
  */
 #ifndef ORV_MONITOR_CANCEL_H
 #define ORV_MONITOR_CANCEL_H
@@ -19,10 +21,12 @@ namespace orv {
 
 constexpr int kCancelReads = 1000;
 constexpr DWORD kCancelReadPauseMs = 10;
+constexpr DWORD kCancelWaitMs = 10000;
 
 /* Writes the request, waits for the blank document name (at most
- * kCancelReads reads), and minimises the window. A registry failure ends
- * the request silently; the window then stays as it is. */
+ * kCancelReads reads and kCancelWaitMs), and minimises the window. A
+ * registry failure ends the request silently; the window then stays as
+ * it is. */
 void RequestCancel(HWND window, MonitorState& state);
 
 }  // namespace orv

@@ -51,25 +51,30 @@ POINT CentredOrigin(const RECT& work_area, int width, int height, bool keep_insi
     return origin;
 }
 
-bool IsUsablePosition(const RECT& work_area, int width, int height, LONG left, LONG top) {
-    return work_area.left - width + kVisibleMargin < left && left < work_area.right - kVisibleMargin &&
-           work_area.top - height + kVisibleMargin < top && top < work_area.bottom - kVisibleMargin;
+bool IsUsablePosition(const RECT& work_area, int width, int height, int64_t left, int64_t top) {
+    const int64_t work_left = work_area.left, work_top = work_area.top;
+    const int64_t work_right = work_area.right, work_bottom = work_area.bottom;
+    return work_left - width + kVisibleMargin < left && left < work_right - kVisibleMargin &&
+           work_top - height + kVisibleMargin < top && top < work_bottom - kVisibleMargin;
 }
 
 void RestorePosition(HWND window) {
-    LONG left = 0, top = 0;
+    LONG stored_left = 0, stored_top = 0;
     RECT work_area, rect;
-    if (!ReadPosition(&left, &top) || !GetWorkArea(&work_area) || !GetWindowRect(window, &rect)) {
+    if (!ReadPosition(&stored_left, &stored_top) || !GetWorkArea(&work_area) ||
+        !GetWindowRect(window, &rect)) {
         CentreWindow(window);
         return;
     }
-    left += work_area.left;  // workspace to screen coordinates
-    top += work_area.top;
+    // Workspace to screen coordinates, in 64 bits: any stored value is
+    // possible, and only a usable corner comes back to 32 bits.
+    int64_t left = int64_t{stored_left} + work_area.left;
+    int64_t top = int64_t{stored_top} + work_area.top;
     if (!IsUsablePosition(work_area, rect.right - rect.left, rect.bottom - rect.top, left, top)) {
         CentreWindow(window);
         return;
     }
-    MoveKeepingSize(window, rect, left, top);
+    MoveKeepingSize(window, rect, static_cast<LONG>(left), static_cast<LONG>(top));
 }
 
 void SavePosition(HWND window) {

@@ -15,6 +15,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace orv {
 
 /* Where the work area comes from (SPI_GETWORKAREA). Tests put in a work
@@ -30,8 +32,10 @@ extern BOOL(WINAPI* g_system_parameters_info)(UINT, UINT, PVOID, UINT);
 POINT CentredOrigin(const RECT& work_area, int width, int height, bool keep_inside);
 
 /* Whether a top-left corner (in screen coordinates) leaves enough of the
- * window on the work area. */
-bool IsUsablePosition(const RECT& work_area, int width, int height, LONG left, LONG top);
+ * window on the work area. The corner is 64-bit: a stored position near
+ * the limits of a 32-bit number, moved to the screen by the work area's
+ * origin, is off the screen, not a wrapped-around number. */
+bool IsUsablePosition(const RECT& work_area, int width, int height, int64_t left, int64_t top);
 
 /* Moves the window to the stored position, or centres it. */
 void RestorePosition(HWND window);

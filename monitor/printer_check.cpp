@@ -149,6 +149,15 @@ bool SendWakeUpJob(MonitorState& state, HANDLE printer) {
     return true;
 }
 
+/* The printer is closed before a message box: the box waits for the
+ * user, for minutes maybe, and the spooler needs no handle of ours
+ * meanwhile. */
+int CloseAndReport(PrinterHandle& printer, const char* text, int verdict) {
+    printer.Close();
+    ShowMonitorMessage(text);
+    return verdict;
+}
+
 /* Steps 5 to 7 of the check, for the default printer with a supported
  * driver on an accepted port. */
 int CheckDefaultPrinter(MonitorState& state, const PRINTER_INFO_2A& entry) {
@@ -159,22 +168,18 @@ int CheckDefaultPrinter(MonitorState& state, const PRINTER_INFO_2A& entry) {
     }
     if (const char* problem = SettingProblem(entry)) {
         WriteStatusCode(state, "0");
-        ShowMonitorMessage(problem);
-        return kCheckReported;
+        return CloseAndReport(printer, problem, kCheckReported);
     }
     switch (FindPrintingJob(printer.get())) {
         case 1:
             MarkFetchingInformation(state);
             break;
         case 0:
-            if (!SendWakeUpJob(state, printer.get())) {
-                ShowMonitorMessage(kStartDocFailedText);
-                return kCheckFatal;
-            }
+            if (!SendWakeUpJob(state, printer.get()))
+                return CloseAndReport(printer, kStartDocFailedText, kCheckFatal);
             break;
         default:
-            ShowMonitorMessage(kEnumJobsFailedText);
-            return kCheckFatal;
+            return CloseAndReport(printer, kEnumJobsFailedText, kCheckFatal);
     }
     // The printer is free while the language monitor answers.
     printer.Close();

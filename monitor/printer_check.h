@@ -18,6 +18,8 @@
  *  - A spooler that asks for a larger buffer but names no larger size is
  *    treated like any other enumeration error (a pause and a retry), so
  *    the enumeration cannot loop without end.
+ *  - The printer is closed before a message box of the check, not after
+ *    the user has closed it.
  */
 #ifndef ORV_MONITOR_PRINTER_CHECK_H
 #define ORV_MONITOR_PRINTER_CHECK_H

@@ -30,7 +30,9 @@ struct RunMode {
  * clears it on the 9x family, where the marker is left alone. */
 RunMode LocalModeSettings();
 
-/* Global mode: a per-session mutex name in the global namespace, the
+/* Global mode: a mutex name in the global namespace, which is one for
+ * the whole machine (all sessions: the users of fast user switching and
+ * of a terminal server alike), so one monitor runs on the machine; the
  * window position under HKEY_CURRENT_USER, and the record opened with no
  * more than its installer grants an ordinary user: the parents for
  * reading, key 1 for reading and setting values. */

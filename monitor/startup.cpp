@@ -4,6 +4,7 @@
  */
 #include "startup.h"
 
+#include "bounded_wait.h"
 #include "printer_check.h"
 #include "record.h"
 #include "run_mode.h"
@@ -16,8 +17,10 @@ namespace {
 
 constexpr int kLockAttempts = 50;
 constexpr DWORD kLockPauseMs = 30;
+constexpr DWORD kLockWaitMs = 1500;  // the 50 attempts as meant, whatever a pause lasts
 constexpr DWORD kPlatformWin32s = 0;
 constexpr DWORD kPlatformNt = 2;
+constexpr DWORD kFirstMajorWithoutDesktopInSessionZero = 6;  // Vista
 constexpr REGSAM kRunMarkerAccess = 0x2001F;
 
 bool QueryVersion(DWORD* platform_id, DWORD* major_version) {
@@ -49,6 +52,17 @@ bool RunsUnderWow64() {
     return is_wow64 != nullptr && is_wow64(GetCurrentProcess(), &wow64) && wow64;
 }
 
+/* ProcessIdToSessionId is missing on the 9x family, so it is looked up. */
+bool QuerySession(DWORD* session_id) {
+    using ProcessIdToSessionIdFunction = BOOL(WINAPI*)(DWORD, DWORD*);
+    HMODULE kernel = GetModuleHandleA("kernel32");
+    if (kernel == nullptr)
+        return false;
+    auto session_of = reinterpret_cast<ProcessIdToSessionIdFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "ProcessIdToSessionId")));
+    return session_of != nullptr && session_of(GetCurrentProcessId(), session_id);
+}
+
 /* Global mode: the record key must open with the access the monitor will
  * use, and a supported driver must be installed. */
 bool GlobalPrechecksPass() {
@@ -77,12 +91,15 @@ bool ReadDisplayMode(MonitorState& state, int* display_mode) {
 
 /* The message loop of the modeless status window. The close path sets
  * the window's user value; the loop ends at the next message after
- * that, and the value is the exit code. */
+ * that, and the value is the exit code. A quit message (posted at the end
+ * of the session, see EndRunAtSessionEnd) ends it with its code. */
 LONG_PTR RunMessageLoop(HWND window) {
     MSG message;
     for (;;) {
         BOOL got = GetMessageA(&message, nullptr, 0, 0);
-        if (got == 0 || got == -1)
+        if (got == 0)
+            return static_cast<LONG_PTR>(message.wParam);
+        if (got == -1)
             return 0;
         LONG_PTR user_value = GetWindowLongPtrA(window, DWLP_USER);
         if (user_value != 0)
@@ -102,12 +119,48 @@ void ResetRunMarker() {
     SetStringValue(key.get(), kStsRun, "0");
 }
 
+/* What the end of the run releases after the status window's own
+ * shutdown step. */
+struct Run {
+    HWND window = nullptr;          // the status window
+    InstanceLock* lock = nullptr;   // the single-instance mutex, held
+    MonitorState* state = nullptr;  // its record keys are closed at the end
+    bool ended = false;             // EndRun has run
+};
+
+Run g_run;
+
+/* The end of the run, once: the window destroyed, the single-instance
+ * mutex released, the run marker reset (local mode on NT), the record
+ * keys closed. The state's memory is freed by MonitorMain. */
+void EndRun() {
+    if (g_run.ended)
+        return;
+    g_run.ended = true;
+    DestroyWindow(g_run.window);
+    g_run.lock->Release();
+    if (g_run_mode.reset_run_marker)
+        ResetRunMarker();
+    CloseRecordKeys(*g_run.state);
+}
+
+/* Called by the status window when the session ends, after its shutdown
+ * step: Windows may end the process as soon as WM_ENDSESSION returns, so
+ * the run ends now. The window is gone, so a quit message ends the
+ * message loop, as a normal close would (exit code 1), should the process
+ * live on. */
+void EndRunAtSessionEnd() {
+    EndRun();
+    PostQuitMessage(1);
+}
+
 }  // namespace
 
 SystemFacts QuerySystemFacts() {
     SystemFacts facts = {};
     facts.version_known = QueryVersion(&facts.platform_id, &facts.major_version);
     facts.under_wow64 = RunsUnderWow64();
+    facts.session_known = QuerySession(&facts.session_id);
     return facts;
 }
 
@@ -116,6 +169,10 @@ ModeChoice ChooseRunMode(const SystemFacts& facts) {
         return ModeChoice::kEnd;
     if (facts.platform_id != kPlatformNt)  // the 9x family and any other
         return ModeChoice::kLocal;
+    // Services' session, with no desktop for a user to see the window.
+    if (facts.major_version >= kFirstMajorWithoutDesktopInSessionZero && facts.session_known &&
+        facts.session_id == 0)
+        return ModeChoice::kEnd;
     if (facts.major_version == 4 || facts.major_version == 5)
         return facts.under_wow64 ? ModeChoice::kGlobal : ModeChoice::kLocal;
     return ModeChoice::kGlobal;
@@ -123,18 +180,18 @@ ModeChoice ChooseRunMode(const SystemFacts& facts) {
 
 bool InstanceLock::Acquire(const char* name) {
     Release();
-    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+    BoundedWait wait(kLockAttempts, kLockWaitMs, kLockPauseMs);
+    do {
         HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
         if (mutex != nullptr) {
-            DWORD wait = WaitForSingleObject(mutex, 0);
-            if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
+            DWORD result = WaitForSingleObject(mutex, 0);
+            if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
                 mutex_ = mutex;
                 return true;
             }
             CloseHandle(mutex);
         }
-        Sleep(kLockPauseMs);
-    }
+    } while (wait.PauseBeforeNextTry());
     return false;
 }
 
@@ -166,18 +223,17 @@ int MonitorMain(HINSTANCE instance) {
     int display_mode = 0;
     if (!state || !ReadDisplayMode(*state, &display_mode))
         return 0;
-    HWND window = CreateStatusWindow(*state, display_mode);
+    g_run = Run{nullptr, &lock, state.get(), false};
+    HWND window = CreateStatusWindow(*state, display_mode, EndRunAtSessionEnd);
     if (window == nullptr)
         return 0;
+    g_run.window = window;
     ShowAtStart(window, display_mode, state->current_code);
     UpdateWindow(window);
 
     SetWindowLongPtrA(window, DWLP_USER, 0);
     LONG_PTR exit_code = RunMessageLoop(window);
-    DestroyWindow(window);
-    lock.Release();
-    if (g_run_mode.reset_run_marker)
-        ResetRunMarker();
+    EndRun();
     return static_cast<int>(exit_code);
 }
 

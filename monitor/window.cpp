@@ -34,6 +34,7 @@ struct StatusWindow {
     int display_mode = 0;           // DSP_MODE as read at start
     uint8_t flash = kFlashIdle;     // caption flashing, see NextFlashState
     UINT taskbar_created = 0;       // the shell's message after Explorer restarts
+    void (*end_run)() = nullptr;    // start-up's end of the run, for the end of the session
 };
 
 StatusWindow g_status;
@@ -103,8 +104,10 @@ void UpdateTrayIcon() {
     if (icon == nullptr)
         return;  // the icon stays as it was for this tick
     SetTrayIcon(icon);
-    if (state.in_tray == 1)
-        ModifyTrayIcon();
+    // A notification area that lost the icon (its process restarted
+    // without the TaskbarCreated message reaching us) refuses the change.
+    if (state.in_tray == 1 && !ModifyTrayIcon())
+        AddTrayIcon();
 }
 
 /* Display mode 2: the window comes out for a new code of 300 or more and
@@ -264,6 +267,14 @@ void OnClose(HWND window, WPARAM command) {
     Shutdown(window);
 }
 
+/* Log-off or shut-down goes on: close as the user does, and end the run
+ * before WM_ENDSESSION returns. */
+void OnSessionEnd(HWND window) {
+    OnClose(window, IDCANCEL);
+    if (g_status.end_run != nullptr)
+        g_status.end_run();
+}
+
 void OnCommand(HWND window, WPARAM command) {
     switch (LOWORD(command)) {
         case IDCANCEL:
@@ -302,6 +313,12 @@ INT_PTR CALLBACK StatusDialogProc(HWND window, UINT message, WPARAM wparam, LPAR
         case WM_DESTROY:
             Shutdown(window);
             break;
+        case WM_QUERYENDSESSION:
+            break;  // the default answer, TRUE: the monitor never holds up the end of a session
+        case WM_ENDSESSION:
+            if (wparam)  // FALSE: the end of the session was called off
+                OnSessionEnd(window);
+            break;
         case WM_COMMAND:
             OnCommand(window, wparam);
             break;
@@ -319,10 +336,11 @@ INT_PTR CALLBACK StatusDialogProc(HWND window, UINT message, WPARAM wparam, LPAR
 
 }  // namespace
 
-HWND CreateStatusWindow(MonitorState& state, int display_mode) {
+HWND CreateStatusWindow(MonitorState& state, int display_mode, void (*end_run)()) {
     g_status = StatusWindow{};
     g_status.state = &state;
     g_status.display_mode = display_mode;
+    g_status.end_run = end_run;
     g_status.taskbar_created = RegisterWindowMessageA("TaskbarCreated");
     return CreateDialogParamA(state.instance, MAKEINTRESOURCEA(kStatusDialog), nullptr, StatusDialogProc, 0);
 }

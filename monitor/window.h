@@ -19,9 +19,16 @@
  *  - Minimising a window that is already in the notification area does
  *    nothing, so it never shows up minimised on the taskbar.
  *  - When the shell's taskbar is created again (Explorer restarted), the
- *    icon is added again while the window is in the notification area.
+ *    icon is added again while the window is in the notification area;
+ *    so is it when a tick's update of the icon fails (the notification
+ *    area lost it without that message).
  *  - When the printer check ends the program, the tray icon is removed
  *    first.
+ *  - At log-off and shut-down (WM_ENDSESSION with TRUE) the window closes
+ *    as when the user closes it, and then the run's end given to
+ *    CreateStatusWindow runs, all before the message returns: once it has
+ *    returned, Windows may end the process without another message. The
+ *    end of the session is never refused.
  */
 #ifndef ORV_MONITOR_WINDOW_H
 #define ORV_MONITOR_WINDOW_H
@@ -49,8 +56,11 @@ constexpr int kDisplayOnErrors = 2;     // show only for codes of 300 and above
 
 /* Creates the status window from dialog 197 of the state's module,
  * without owner. Its initialisation polls the record, starts the timer
- * and places the window. nullptr on failure. One window per program. */
-HWND CreateStatusWindow(MonitorState& state, int display_mode);
+ * and places the window. `end_run`, when given, is called at the end of
+ * the session after the window's shutdown step, to release what the
+ * program holds beyond the window. nullptr on failure. One window per
+ * program. */
+HWND CreateStatusWindow(MonitorState& state, int display_mode, void (*end_run)() = nullptr);
 
 /* The first show state, by display mode: 1 minimised, 2 minimised below
  * code 300 and shown above, others shown and brought to the front. */

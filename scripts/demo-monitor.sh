@@ -7,8 +7,9 @@
 # and the record key before it starts, and whose record lies in the
 # 32-bit registry view, so lm-sim and monitor-ctl are the 32-bit ones. It
 # goes through ready, printing, a low front feeder, paper out (the window
-# pops up), a cancel from the button and back to ready, and saves a
-# screenshot of each state as PNG under build/demo/.
+# pops up), a cancel from the button and back to ready, then once more at
+# 144 DPI (150 % scaling, from HKCU\Control Panel\Desktop\LogPixels), and
+# saves a screenshot of each state as PNG under build/demo/.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
@@ -45,10 +46,8 @@ trap cleanup EXIT
 wine() { timeout -k 5 60 "$WINELOADER" "$@" </dev/null 2>>"$log"; }
 reg() { wine reg "$@" >>"$log"; }
 
-if [ ! -f "$WINEPREFIX/.orv-demo-ready" ] || ! orv_prefix_has_32bit; then
-  echo "demo-monitor: creating the demo's Wine prefix $WINEPREFIX"
-  rm -rf "$WINEPREFIX"
-  timeout -k 5 300 "$WINELOADER" wineboot -i >>"$log" 2>&1 </dev/null
+# The demo's settings of a new prefix.
+demo_prefix_settings() {
   # Wine's own desktop with a taskbar and notification area.
   reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f
   reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 800x600 /f
@@ -58,11 +57,18 @@ if [ ! -f "$WINEPREFIX/.orv-demo-ready" ] || ! orv_prefix_has_32bit; then
   for font in "ＭＳ ゴシック" "MS Gothic"; do reg add "$subst" /v "$font" /d IPAGothic /f; done
   # The caption buttons are drawn from Marlett.
   cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-  "$WINESERVER" -k >>"$log" 2>&1 || true
-  timeout 60 "$WINESERVER" -w >>"$log" 2>&1 || true
+}
+if [ ! -f "$WINEPREFIX/.orv-demo-ready" ] || [ -n "$(orv_prefix_missing)" ]; then
+  echo "demo-monitor: creating the demo's Wine prefix $WINEPREFIX"
+  orv_create_prefix "$log" demo_prefix_settings || exit 1
   touch "$WINEPREFIX/.orv-demo-ready"
 fi
-"$WINESERVER" -p >>"$log" 2>&1 </dev/null || true
+# The display's resolution: 96 DPI (100 %) until the last step, also
+# after a run that stopped during it. Wine reads it when a program starts.
+set_dpi() {
+  reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f
+}
+set_dpi 96
 
 lm() { wine "$bin/lm-sim.exe" "$@" | tr -d '\r' | iconv -f CP932 -t UTF-8; }
 ctl() { wine "$bin/monitor-ctl.exe" "$@" | tr -d '\r' | iconv -f CP932 -t UTF-8; }
@@ -170,11 +176,32 @@ ctl wait gone
 wait "$monitor_pid" || true
 echo "orvstsn.exe ended"
 
+step "at 144 DPI (150 % scaling): the monitor declares itself DPI-aware, so it lays the window out at that size; paper out"
+set_dpi 144
+lm defaults
+timeout -k 5 600 "$WINELOADER" "$program" </dev/null >>"$log" 2>&1 &
+monitor_pid=$!
+ctl wait tray
+lm set PRT_NAME "ORV orv2100"
+lm set USR_NAME "Yamada"
+lm set DOC_NAME "report.txt"
+lm set ERR_CODE 302
+ctl wait shown
+sleep 0.5
+ctl state
+shot monitor-8-paper-out-144dpi
+lm remove
+ctl wait gone
+wait "$monitor_pid" || true
+set_dpi 96
+
 step "screenshots"
 for file in "${shots[@]}"; do echo "  $file"; done
 # Two of them illustrate the README.
 mkdir -p "$root/docs/images"
 cp "$work/monitor-3-printing.png" "$root/docs/images/monitor-printing.png"
 cp "$work/monitor-5-paper-out.png" "$root/docs/images/monitor-paper-out.png"
-echo "  copied to docs/images/monitor-printing.png and docs/images/monitor-paper-out.png"
+cp "$work/monitor-8-paper-out-144dpi.png" "$root/docs/images/monitor-paper-out-144dpi.png"
+echo "  copied to docs/images/monitor-printing.png, docs/images/monitor-paper-out.png and"
+echo "  docs/images/monitor-paper-out-144dpi.png"
 

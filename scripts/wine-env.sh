@@ -11,25 +11,38 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine-common.sh"
 log="$(dirname "$WINEPREFIX")/wine-prefix.log"
 
-create_prefix() {
-  echo "wine-env: creating the Wine prefix $WINEPREFIX"
-  [ -d "$WINEPREFIX" ] && { "$WINESERVER" -k >/dev/null 2>&1 || true; }
-  rm -rf "$WINEPREFIX"
-  mkdir -p "$(dirname "$WINEPREFIX")"
-  timeout -k 5 300 "$WINELOADER" wineboot -i >>"$log" 2>&1 </dev/null
+# The test run's settings of a new prefix.
+prefix_settings() {
   timeout -k 5 60 "$WINELOADER" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
     >>"$log" 2>&1 </dev/null
   # No crash debugger: a test program that crashes ends at once with its
   # exception code, instead of starting winedbg, which inherits the test
   # runner's descriptors and can hang until the test's time-out or longer.
   # (An empty command, since without the value Wine starts winedbg anyway.)
+  # The driver setting takes effect when the wineserver starts again,
+  # which orv_create_prefix does.
   timeout -k 5 60 "$WINELOADER" reg add \
     'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
     >>"$log" 2>&1 </dev/null
-  # The driver setting takes effect when the wineserver starts again.
-  "$WINESERVER" -k >>"$log" 2>&1 || true
-  timeout 60 "$WINESERVER" -w >>"$log" 2>&1 || true
+}
+
+create_prefix() {
+  echo "wine-env: creating the Wine prefix $WINEPREFIX"
+  orv_create_prefix "$log" prefix_settings || return 1
   touch "$WINEPREFIX/.orv-ready"
+}
+
+# A prefix is kept for later runs only while it is complete: one that a
+# run before this check kept, or that lost a registration since, is made
+# anew.
+prefix_ready() {
+  [ -f "$WINEPREFIX/.orv-ready" ] || return 1
+  local missing
+  missing=$(orv_prefix_missing)
+  [ -z "$missing" ] && return 0
+  echo "wine-env: the prefix $WINEPREFIX lacks:"
+  sed 's/^/  /' <<<"$missing"
+  return 1
 }
 
 # The prefix's desktop process (explorer.exe /desktop) is started by the
@@ -63,7 +76,7 @@ start_desktop() {
 case "${1:-}" in
   start)
     orv_prepare_qemu
-    [ -f "$WINEPREFIX/.orv-ready" ] && orv_prefix_has_32bit || create_prefix
+    prefix_ready || create_prefix || exit 1
     "$WINESERVER" -p >>"$log" 2>&1 </dev/null || true
     # Let the first program of the run start the prefix's services here,
     # with their output going to the log.
@@ -71,6 +84,7 @@ case "${1:-}" in
     start_desktop
     ;;
   stop)
+    [ -d "$WINEPREFIX" ] || exit 0
     "$WINESERVER" -k >>"$log" 2>&1 || true
     timeout 60 "$WINESERVER" -w >>"$log" 2>&1 || true
     # When a wineserver dies ("wineserver crashed" in the log), its

@@ -60,6 +60,7 @@ UINT TimerMilliseconds(DWORD wait_seconds) {
 }
 
 LRESULT OnCreate(HWND window, LPARAM lparam) {
+    LastErrorKept kept;
     auto* job = static_cast<SearchJob*>(AttachCreateParam(window, lparam));
     *job->count = 0;
     SendBroadcastEchoes();
@@ -99,7 +100,7 @@ LRESULT CALLBACK SearchWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
 
 OvHandle OpenSearch() {
     HandleRecord* record = AllocRecord();
-    return record == nullptr ? OV_INVALID_HANDLE : HandleOf(record);
+    return record == nullptr ? FailOpen(ERROR_NOT_ENOUGH_MEMORY) : HandleOf(record);
 }
 
 int CloseSearch(OvHandle handle) {
@@ -132,11 +133,19 @@ int SendSearch(OvHandle handle, void* results, DWORD capacity, DWORD wait_second
                      record->class_name};
     snprintf(record->class_name, kClassNameSize, "%s %llu", kSearchClassBase,
              static_cast<unsigned long long>(GetTickCount64()));
+    DWORD window_error = 0;
     {
         ScopedHiddenClass search_class(record->instance, record->class_name, SearchWindowProc);
-        RunHiddenWindow(record->instance, record->class_name, kHiddenWindowStyle, &job);
+        if (!RunHiddenWindow(record->instance, record->class_name, kHiddenWindowStyle, &job))
+            window_error = search_class.registered() ? GetLastError() : search_class.error();
     }
-    return record->last_error != 0 ? 1 : 0;
+    if (record->last_error != 0)
+        return 1;
+    // A window that could not be made leaves OvGetError at 0; its reason
+    // goes to the thread, once the class is gone.
+    if (window_error != 0)
+        SetLastError(window_error);
+    return 0;
 }
 
 }  // namespace orv

@@ -147,14 +147,19 @@ void RefuseArguments(const char* function, DWORD* count, DWORD* error) {
 
 /* --- open and close ---------------------------------------------------- */
 
+/* A failed open leaves its error in the thread's last error too, like
+ * CreateFileA, so a caller without an error variable still learns why.
+ * (The log lines, the end line included, keep the last error as it is.) */
 HANDLE OpenLocalPort(const char* function, const char* keyword, const char* name, DWORD* error) {
     TracedCall call(function);
     if (name == nullptr || error == nullptr) {
         RefuseArguments(function, nullptr, error);
+        SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
     if (!NameHasKeyword(name, keyword)) {
         *error = ERROR_INVALID_PARAMETER;
+        SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
     HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,

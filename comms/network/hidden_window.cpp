@@ -24,6 +24,8 @@ namespace {
 
 constexpr int kWindowWidth = 320;
 constexpr int kWindowHeight = 24;
+// The reason given for a window that the platform refused without one.
+constexpr DWORD kNoWindowError = ERROR_INVALID_WINDOW_HANDLE;
 
 }  // namespace
 
@@ -50,6 +52,14 @@ bool FormatRunClassName(char* name, size_t size, const char* base, const char* h
 
 namespace {
 
+/* Leaves the reason why a run's window could not be made in the
+ * thread's last error. The platform gives none when a hook vetoed the
+ * window or when Wine has no window driver (no display and no
+ * Graphics=null); the caller still gets a non-zero reason. */
+void KeepWindowError(DWORD error) {
+    SetLastError(error != 0 ? error : kNoWindowError);
+}
+
 /* The window property under which a run's window finds its run. */
 constexpr char kRunProperty[] = "OrvHiddenWindowRun";
 
@@ -68,13 +78,18 @@ struct CallerQuit {
 }  // namespace
 
 bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, void* param) {
+    SetLastError(0);  // a failure that gives no reason must not show an older one
     HWND window = CreateWindowExA(0, class_name, "", style, 0, 0, kWindowWidth, kWindowHeight,
                                   nullptr, nullptr, instance, param);
-    if (window == nullptr)
+    if (window == nullptr) {
+        KeepWindowError(GetLastError());
         return false;
+    }
     CallerQuit caller_quit;
     if (!SetPropA(window, kRunProperty, &caller_quit)) {
+        DWORD error = GetLastError();
         DestroyWindow(window);  // without the property it posts no quit
+        KeepWindowError(error);
         return false;
     }
     ShowWindow(window, SW_HIDE);

@@ -37,17 +37,36 @@ class ScopedHiddenClass {
   public:
     ScopedHiddenClass(HINSTANCE instance, const char* class_name, WNDPROC procedure)
         : instance_(instance), class_name_(class_name),
-          registered_(RegisterHiddenClass(instance, class_name, procedure)) {}
+          registered_(RegisterHiddenClass(instance, class_name, procedure)),
+          error_(registered_ ? 0 : GetLastError()) {}
     ~ScopedHiddenClass() { UnregisterHiddenClass(instance_, class_name_); }
     ScopedHiddenClass(const ScopedHiddenClass&) = delete;
     ScopedHiddenClass& operator=(const ScopedHiddenClass&) = delete;
 
     bool registered() const { return registered_ != FALSE; }
+    /* The platform's error when the class was not registered, else 0. */
+    DWORD error() const { return error_; }
 
   private:
     HINSTANCE instance_;
     const char* class_name_;  // the caller's buffer; outlives this object
     BOOL registered_;
+    DWORD error_;
+};
+
+/* Keeps the thread's last error across the work of a WM_CREATE handler.
+ * Wine without a window driver fails CreateWindowExA after WM_CREATE has
+ * run, and gives no reason of its own: the last error must then not be
+ * what the handler's socket calls left behind. */
+class LastErrorKept {
+  public:
+    LastErrorKept() : error_(GetLastError()) {}
+    ~LastErrorKept() { SetLastError(error_); }
+    LastErrorKept(const LastErrorKept&) = delete;
+    LastErrorKept& operator=(const LastErrorKept&) = delete;
+
+  private:
+    DWORD error_;
 };
 
 /* Window styles of the three users. */
@@ -59,7 +78,10 @@ constexpr DWORD kHiddenWindowClipStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
  * the calling thread's message loop, dispatching the messages of every
  * window of the thread, until the window is gone; the quit message that
  * its procedure posted on WM_DESTROY (PostRunQuit) is then taken out of
- * the queue. False, with no loop run, when the window cannot be created.
+ * the queue. False, with no loop run, when the window cannot be created;
+ * the thread's last error then holds the platform's reason, never 0.
+ * The window's WM_CREATE may have run all the same (Wine without a window
+ * driver) and received no WM_DESTROY: the caller releases what it made.
  *
  * A quit message that arrives while the window still exists was posted by
  * the caller's own code (its own message loop is suspended meanwhile); it

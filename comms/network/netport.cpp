@@ -165,6 +165,17 @@ void CloseSemaphores(HandleRecord* record) {
     record->read_semaphore = nullptr;
 }
 
+/* The two semaphores of a port; 0, or the platform's error. */
+DWORD CreateSemaphores(HandleRecord* record) {
+    record->write_semaphore = CreateSemaphoreA(nullptr, 1, 1, nullptr);
+    if (record->write_semaphore == nullptr)
+        return GetLastError();
+    record->read_semaphore = CreateSemaphoreA(nullptr, 1, 1, nullptr);
+    if (record->read_semaphore == nullptr)
+        return GetLastError();
+    return 0;
+}
+
 void CloseRecordSocket(HandleRecord* record) {
     if (record->socket != INVALID_SOCKET)
         closesocket(record->socket);
@@ -191,6 +202,19 @@ bool ResolveTarget(HandleRecord* record, ULONG* target) {
     return true;
 }
 
+/* Why a connection was not reported established within the wait: a
+ * refusal (10061) or an unreachable network that the socket holds, else
+ * the time-out (10060). The refusal still waits out the cycles; only the
+ * reason differs, for the caller's GetLastError. */
+int PendingConnectError(SOCKET socket) {
+    int error = 0;
+    int size = sizeof error;
+    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 &&
+        error != 0)
+        return error;
+    return WSAETIMEDOUT;
+}
+
 /* Waits up to `open_timeout` one-second cycles for the connection to be
  * reported established; 0 or the error of the wait. A connection the
  * printer refuses is not reported writable and runs out the cycles. */
@@ -208,7 +232,7 @@ int WaitConnected(HandleRecord* record) {
             return 0;
         Sleep(kConnectCyclePauseMs);
     }
-    return WSAETIMEDOUT;
+    return PendingConnectError(record->socket);
 }
 
 /* One connect attempt; 0 on success, else the error of the attempt. */
@@ -253,6 +277,8 @@ bool Connect(HandleRecord* record, unsigned short port) {
         if (error != WSAEADDRINUSE)
             return false;
     }
+    if (record->last_error == 0)
+        record->last_error = WSAETIMEDOUT;  // no attempt made: a failed open still tells a reason
     return false;
 }
 
@@ -465,26 +491,27 @@ bool CancelExchange(HandleRecord* record, ULONG target) {
 
 OvHandle OpenPort(const char* host) {
     if (host == nullptr)
-        return OV_INVALID_HANDLE;
+        return FailOpen(ERROR_INVALID_PARAMETER);
     HandleRecord* record = AllocRecord();
     if (record == nullptr)
-        return OV_INVALID_HANDLE;
+        return FailOpen(ERROR_NOT_ENOUGH_MEMORY);
     TimeAndRetry config = ReadTimeAndRetry();
     record->open_timeout = ReadOpenTimeout();
-    record->write_semaphore = CreateSemaphoreA(nullptr, 1, 1, nullptr);
-    record->read_semaphore = CreateSemaphoreA(nullptr, 1, 1, nullptr);
     record->wait_seconds = config.wait_seconds;
     record->retry_count = config.retry_count;
-    bool ready = record->write_semaphore != nullptr && record->read_semaphore != nullptr &&
-                 host[0] != '\0' && CopyHostText(record, host) && Connect(record, kPrintPort);
-    if (ready) {
+    DWORD error = CreateSemaphores(record);
+    if (error == 0 && (host[0] == '\0' || !CopyHostText(record, host)))
+        error = ERROR_INVALID_PARAMETER;
+    else if (error == 0 && !Connect(record, kPrintPort))
+        error = static_cast<DWORD>(record->last_error.load());
+    if (error == 0) {
         g_open_ports.Add(record);
         return HandleOf(record);
     }
     CloseRecordSocket(record);
     CloseSemaphores(record);
     FreeRecord(record);
-    return OV_INVALID_HANDLE;
+    return FailOpen(error);
 }
 
 int ClosePort(OvHandle handle) {

@@ -172,9 +172,11 @@ void CloseProbeSocket(HandleRecord* record) {
     record->socket = INVALID_SOCKET;
 }
 
-/* Records the outcome and ends the run as soon as the loop runs. */
-void Decide(HWND window, HandleRecord* record, LONG outcome) {
+/* Records the outcome, and the platform's error behind it for the
+ * caller's GetLastError, and ends the run as soon as the loop runs. */
+void Decide(HWND window, HandleRecord* record, LONG outcome, DWORD error) {
     record->last_error = outcome;
+    record->failure = error;
     ArmRunTimer(window, kEndAtOnceMs);
 }
 
@@ -182,7 +184,7 @@ void Decide(HWND window, HandleRecord* record, LONG outcome) {
 void StartProbe(HWND window, HandleRecord* record) {
     record->socket = socket(AF_INET, SOCK_STREAM, 0);
     if (record->socket == INVALID_SOCKET) {
-        Decide(window, record, kNoSocket);
+        Decide(window, record, kNoSocket, WSAGetLastError());
         return;
     }
     sockaddr_in target = {};
@@ -190,7 +192,7 @@ void StartProbe(HWND window, HandleRecord* record) {
     target.sin_port = htons(kProbePort);
     if (!ResolveIpv4(record->address, &target.sin_addr.s_addr)) {
         CloseProbeSocket(record);
-        Decide(window, record, kNoAddress);
+        Decide(window, record, kNoAddress, WSAHOST_NOT_FOUND);
         return;
     }
     BindToTargetSubnet(record->socket, target.sin_addr.s_addr);
@@ -201,8 +203,9 @@ void StartProbe(HWND window, HandleRecord* record) {
         (connect(record->socket, reinterpret_cast<const sockaddr*>(&target), sizeof target) ==
              SOCKET_ERROR &&
          WSAGetLastError() != WSAEWOULDBLOCK)) {
+        int error = WSAGetLastError();
         CloseProbeSocket(record);
-        Decide(window, record, kStartFailed);
+        Decide(window, record, kStartFailed, error);
         return;
     }
     ArmRunTimer(window, kProbeWaitMs);
@@ -216,13 +219,17 @@ void TakeConnectEvent(HWND window, HandleRecord* record, WPARAM notified_socket,
         return;
     int error = WSAGETSELECTERROR(event);
     CloseProbeSocket(record);
-    Decide(window, record, error == 0 || error == WSAECONNREFUSED ? kAnswered : kUnreachable);
+    if (error == 0 || error == WSAECONNREFUSED)
+        Decide(window, record, kAnswered, 0);
+    else
+        Decide(window, record, kUnreachable, error);
 }
 
 void EndProbe(HWND window, HandleRecord* record) {
     KillTimer(window, kRunTimer);
     if (record->last_error == kPending) {
         record->last_error = kTimedOut;
+        record->failure = WSAETIMEDOUT;
         CloseProbeSocket(record);
     }
     DestroyWindow(window);
@@ -230,6 +237,7 @@ void EndProbe(HWND window, HandleRecord* record) {
 
 LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_CREATE) {
+        LastErrorKept kept;
         StartProbe(window, static_cast<HandleRecord*>(AttachCreateParam(window, lparam)));
         return 0;
     }
@@ -254,19 +262,30 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wparam, LPARA
 
 /* One probe run under a class of its own: "HTTPCONNECT <tick> <address>
  * <block>", the block being a heap byte that exists only to make the name
- * unique among runs on other threads. True when the host answered. */
+ * unique among runs on other threads. True when the host answered;
+ * otherwise the record's `failure` tells why. */
 bool RunProbe(HandleRecord* record) {
     LocalBlock unique(1);
-    if (unique.get() == nullptr)
+    if (unique.get() == nullptr) {
+        record->failure = ERROR_NOT_ENOUGH_MEMORY;
         return false;
+    }
     char class_name[kClassNameSize];
-    if (!FormatRunClassName(class_name, sizeof class_name, "HTTPCONNECT", record->address, unique.get()))
+    if (!FormatRunClassName(class_name, sizeof class_name, "HTTPCONNECT", record->address, unique.get())) {
+        record->failure = ERROR_INVALID_PARAMETER;
         return false;
+    }
     ScopedHiddenClass window_class(record->instance, class_name, ProbeWindowProc);
-    if (!window_class.registered())
+    if (!window_class.registered()) {
+        record->failure = window_class.error();
         return false;
+    }
     record->last_error = kPending;
-    RunHiddenWindow(record->instance, class_name, kHiddenWindowClipStyle, record);
+    if (!RunHiddenWindow(record->instance, class_name, kHiddenWindowClipStyle, record)) {
+        record->failure = GetLastError();
+        CloseProbeSocket(record);  // opened by a WM_CREATE that ran all the same
+        return false;
+    }
     return record->last_error == kAnswered;
 }
 
@@ -279,11 +298,31 @@ int SendIcmp(const char* address) {
     return EchoCheck(record->address);
 }
 
-int SendIcmpAsync(const char* address) {
+namespace {
+
+/* The probe with its record; 0 with the reason in *failure. */
+int ProbeAddress(const char* address, DWORD* failure) {
     RecordPtr record = CheckRecord(address);
-    if (!record)
+    if (!record) {
+        *failure = ERROR_INVALID_PARAMETER;
         return 0;
-    return RunProbe(record.get()) ? 1 : 0;
+    }
+    if (RunProbe(record.get()))
+        return 1;
+    *failure = record->failure;
+    return 0;
+}
+
+}  // namespace
+
+int SendIcmpAsync(const char* address) {
+    DWORD failure = 0;
+    if (ProbeAddress(address, &failure))
+        return 1;
+    // Set after the record and the class are gone, whose release may
+    // touch the thread's last error.
+    SetLastError(failure);
+    return 0;
 }
 
 int SetUseIcmp(int flag) {

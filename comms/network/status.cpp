@@ -58,15 +58,17 @@ UINT ReplyWaitMs(const HandleRecord* record) {
     return SecondsToWaitMs(record->wait_seconds);
 }
 
-/* The last IPv4 address the host resolves to, in network byte order. */
-bool ResolveLastIpv4(const char* host, ULONG* target) {
+/* The last IPv4 address the host resolves to, in network byte order; 0,
+ * or the resolution's error (11001 for a name that does not resolve). */
+int ResolveLastIpv4(const char* host, ULONG* target) {
     addrinfo hints = {};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     addrinfo* answers = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &answers) != 0)
-        return false;
+    int error = getaddrinfo(host, nullptr, &hints, &answers);
+    if (error != 0)
+        return error;
     bool found = false;
     for (const addrinfo* answer = answers; answer != nullptr; answer = answer->ai_next) {
         if (answer->ai_family != AF_INET || answer->ai_addr == nullptr)
@@ -75,7 +77,7 @@ bool ResolveLastIpv4(const char* host, ULONG* target) {
         found = true;
     }
     freeaddrinfo(answers);
-    return found;
+    return found ? 0 : WSANO_DATA;
 }
 
 /* The platform's own blocking connect to the command port. */
@@ -90,22 +92,38 @@ bool ConnectCommandPort(SOCKET socket, ULONG target) {
     return WSAGetLastError() == WSAEWOULDBLOCK;
 }
 
-/* Ends the exchange with outcome 0 as soon as the loop runs. */
-void FailExchange(HWND window, HandleRecord* record) {
+/* Ends the exchange with outcome 0 as soon as the loop runs; `error`
+ * is what the caller's GetLastError will tell. */
+void FailExchange(HWND window, HandleRecord* record, DWORD error) {
+    record->failure = error;
     record->last_error = 0;
     ArmRunTimer(window, kEndAtOnceMs);
+}
+
+/* Opens the socket, connects it to the command port and asks for the
+ * reply notification; 0, or the error of the step that failed. */
+DWORD ConnectForReply(HWND window, HandleRecord* record) {
+    record->socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (record->socket == INVALID_SOCKET)
+        return WSAGetLastError();
+    ULONG target = 0;
+    int resolved = ResolveLastIpv4(record->address, &target);
+    if (resolved != 0)
+        return resolved;
+    if (!ConnectCommandPort(record->socket, target))
+        return WSAGetLastError();
+    if (WSAAsyncSelect(record->socket, window, kSocketMessage, FD_READ) == SOCKET_ERROR)
+        return WSAGetLastError();
+    return 0;
 }
 
 /* WM_CREATE: connect, ask for the reply notification, send the request
  * and arm the reply wait. */
 void StartExchange(HWND window, const StatusExchange* exchange) {
     HandleRecord* record = exchange->record;
-    record->socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    ULONG target = 0;
-    if (record->socket == INVALID_SOCKET || !ResolveLastIpv4(record->address, &target) ||
-        !ConnectCommandPort(record->socket, target) ||
-        WSAAsyncSelect(record->socket, window, kSocketMessage, FD_READ) == SOCKET_ERROR) {
-        FailExchange(window, record);
+    DWORD error = ConnectForReply(window, record);
+    if (error != 0) {
+        FailExchange(window, record, error);
         return;
     }
     const char* request = exchange->request == StatusRequest::kDeviceId ? kDeviceIdRequest : kStatusRequest;
@@ -139,6 +157,8 @@ void TakeReply(HWND window, HandleRecord* record, WPARAM notified_socket) {
 
 void EndExchange(HWND window, HandleRecord* record) {
     KillTimer(window, kRunTimer);
+    if (record->failure == 0)
+        record->failure = WSAETIMEDOUT;  // no reply within TIME seconds
     record->last_error = 0;
     DestroyWindow(window);
 }
@@ -151,6 +171,7 @@ void CloseExchangeSocket(HandleRecord* record) {
 
 LRESULT CALLBACK StatusWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_CREATE) {
+        LastErrorKept kept;
         StartExchange(window, static_cast<StatusExchange*>(AttachCreateParam(window, lparam)));
         return 0;
     }
@@ -173,26 +194,35 @@ LRESULT CALLBACK StatusWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
+/* Registers the handle's own class, "DmrxStatusClass <tick> <host>
+ * <record>"; 0, or the platform's error. */
+DWORD RegisterStatusClass(HandleRecord* record) {
+    if (!FormatRunClassName(record->class_name, kClassNameSize, kClassBase, record->address, record))
+        return ERROR_INVALID_PARAMETER;
+    if (!RegisterHiddenClass(record->instance, record->class_name, StatusWindowProc))
+        return GetLastError();
+    return 0;
+}
+
 }  // namespace
 
 OvHandle OpenStatus(const char* host) {
     if (host == nullptr)
-        return OV_INVALID_HANDLE;
+        return FailOpen(ERROR_INVALID_PARAMETER);
     HandleRecord* record = AllocRecord();
     if (record == nullptr)
-        return OV_INVALID_HANDLE;
+        return FailOpen(ERROR_NOT_ENOUGH_MEMORY);
     record->last_error = 0;
     TimeAndRetry config = ReadTimeAndRetry();
     record->wait_seconds = config.wait_seconds;
     record->retry_count = config.retry_count;
-    // An empty text would resolve to this machine itself. The class,
-    // "DmrxStatusClass <tick> <host> <record>", is the handle's own.
-    if (host[0] != '\0' && CopyHostText(record, host) &&
-        FormatRunClassName(record->class_name, kClassNameSize, kClassBase, record->address, record) &&
-        RegisterHiddenClass(record->instance, record->class_name, StatusWindowProc))
+    // An empty text would resolve to this machine itself.
+    DWORD error = host[0] == '\0' || !CopyHostText(record, host) ? ERROR_INVALID_PARAMETER
+                                                                 : RegisterStatusClass(record);
+    if (error == 0)
         return HandleOf(record);
     FreeRecord(record);
-    return OV_INVALID_HANDLE;
+    return FailOpen(error);
 }
 
 int Exchange(OvHandle handle, StatusRequest request, void* buffer, DWORD size, DWORD* length) {
@@ -208,16 +238,25 @@ int Exchange(OvHandle handle, StatusRequest request, void* buffer, DWORD size, D
     // A failed exchange reports no reply, never the previous one's.
     record->last_error = 0;
     record->reply_length = 0;
+    record->failure = 0;
     if (length == nullptr)
         return 0;
-    if (buffer != nullptr || size == 0) {
-        record->reply_capacity = size;
-        record->reply_buffer = static_cast<unsigned char*>(buffer);
-        StatusExchange exchange = {record, request};
-        RunHiddenWindow(record->instance, record->class_name, kHiddenWindowClipStyle, &exchange);
+    *length = 0;
+    if (buffer == nullptr && size != 0)
+        return 0;
+    record->reply_capacity = size;
+    record->reply_buffer = static_cast<unsigned char*>(buffer);
+    StatusExchange exchange = {record, request};
+    if (!RunHiddenWindow(record->instance, record->class_name, kHiddenWindowClipStyle, &exchange)) {
+        record->failure = GetLastError();
+        CloseExchangeSocket(record);  // opened by a WM_CREATE that ran all the same
     }
     *length = record->reply_length;
-    return record->last_error != 0 ? 1 : 0;
+    if (record->last_error != 0)
+        return 1;
+    // OvGetError keeps its outcome 0; the reason goes to the thread.
+    SetLastError(record->failure);
+    return 0;
 }
 
 int CloseStatus(OvHandle handle) {

@@ -25,6 +25,13 @@
  * - pthread_create: glibc's clone takes its TLS slot from the caller's
  *   %gs, so the caller points the shared slot at itself and loads it for
  *   the length of the call, one thread at a time.
+ * The %gs entries are 4096 (8191 down to 4096). An entry goes back to the
+ * pool once the thread that held it has ended, as the kernel tells
+ * (tgkill with signal 0 answers ESRCH): a thread runs glibc's exit code on
+ * its own %gs up to its last instruction, so nothing earlier is safe. A
+ * long-lived process thus creates any number of threads. Should no entry
+ * be free, or modify_ldt fail, the thread keeps the shared slot, and the
+ * preload says so once on standard error.
  * The 64-bit build of this file is empty: it exists so that a 64-bit
  * process started with the same LD_PRELOAD finds a library of its class.
  */
@@ -44,19 +51,27 @@ extern void free(void* block);
 #define RTLD_NEXT ((void*)-1)
 
 enum {
+    kWrite = 4,
+    kGetPid = 20,
     kModifyLdt = 123,
     kSchedYield = 158,
+    kGetTid = 224,
     kSetThreadArea = 243,
+    kTgkill = 270,
+    kNoSuchProcess = 3,       // ESRCH
     kLdtWrite = 1,
     kTlsSlots = 3,
     kFlat32 = 0x51,           // 32-bit, limit in pages, usable
     kFirstOwnEntry = 8191,    // the LDT's last entry; taken downwards
-    kLastOwnEntry = 4096,     // below this, threads keep the shared slot
+    kOwnEntries = 4096,       // 8191 down to 4096; Wine's own start at the bottom
 };
 
-static int next_entry = kFirstOwnEntry;
 static unsigned short tls_selector;  // glibc's %gs, a GDT TLS slot
 static volatile int create_lock;
+static int owners[kOwnEntries];      // thread id holding entry kFirstOwnEntry - i; 0: never handed out
+static int handed_out;               // entries handed out at least once (may pass kOwnEntries)
+static unsigned int reuse_cursor;    // where the search for an ended thread's entry goes on
+static int told_full, told_ldt;      // each complaint is made once
 
 static long Syscall3(long number, long a, long b, long c) {
     long result;
@@ -78,13 +93,69 @@ static unsigned short Gs(void) {
 
 static void LoadGs(unsigned short selector) { __asm__ volatile("movw %w0, %%gs" : : "r"(selector)); }
 
+static void Say(const char* text) {
+    int length = 0;
+    while (text[length] != 0)
+        length++;
+    Syscall3(kWrite, 2, (long)text, length);
+}
+
+/* Once, the message with the (negated) error of the failed call. */
+static void SayOnce(int* told, const char* text, long error) {
+    if (__atomic_exchange_n(told, 1, __ATOMIC_SEQ_CST))
+        return;
+    char number[12];
+    int at = sizeof number - 1;
+    number[at] = 0;
+    unsigned long value = (unsigned long)-error;
+    do
+        number[--at] = (char)('0' + value % 10);
+    while ((value /= 10) != 0 && at > 0);
+    Say("orv-wine-segments (scripts/qemu/wine-segments.c): ");
+    Say(text);
+    if (error != 0) {
+        Say(" (error ");
+        Say(number + at);
+        Say(")");
+    }
+    Say("; the thread keeps the shared TLS slot and may crash\n");
+}
+
+static int ThreadEnded(int thread) {
+    return Syscall3(kTgkill, Syscall3(kGetPid, 0, 0, 0), thread, 0) == -kNoSuchProcess;
+}
+
+/* The index of an entry for the calling thread, or -1: a fresh one while
+ * they last, then one whose thread has ended. */
+static int TakeEntry(int self) {
+    int fresh = __atomic_fetch_add(&handed_out, 1, __ATOMIC_SEQ_CST);
+    if (fresh < kOwnEntries) {
+        __atomic_store_n(&owners[fresh], self, __ATOMIC_SEQ_CST);
+        return fresh;
+    }
+    for (int tries = 0; tries < kOwnEntries; tries++) {
+        int i = (int)(__atomic_fetch_add(&reuse_cursor, 1, __ATOMIC_SEQ_CST) % kOwnEntries);
+        int owner = __atomic_load_n(&owners[i], __ATOMIC_SEQ_CST);
+        if (owner != 0 && ThreadEnded(owner) &&
+            __atomic_compare_exchange_n(&owners[i], &owner, self, 0, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST))
+            return i;
+    }
+    return -1;
+}
+
 static void MoveGsToOwnEntry(void) {
-    int entry = __atomic_fetch_sub(&next_entry, 1, __ATOMIC_SEQ_CST);
-    if (entry < kLastOwnEntry)
+    int index = TakeEntry((int)Syscall3(kGetTid, 0, 0, 0));
+    if (index < 0) {
+        SayOnce(&told_full, "no free LDT entry for a new thread's %gs", 0);
         return;
-    struct user_desc desc = {(unsigned int)entry, ThreadBlock(), 0xfffff, kFlat32};
-    if (Syscall3(kModifyLdt, kLdtWrite, (long)&desc, sizeof desc) < 0)
+    }
+    unsigned int entry = (unsigned int)(kFirstOwnEntry - index);
+    struct user_desc desc = {entry, ThreadBlock(), 0xfffff, kFlat32};
+    long result = Syscall3(kModifyLdt, kLdtWrite, (long)&desc, sizeof desc);
+    if (result < 0) {
+        SayOnce(&told_ldt, "modify_ldt failed for a new thread's %gs", result);
         return;
+    }
     LoadGs((unsigned short)((entry << 3) | 7));  // LDT, privilege 3
 }
 

@@ -27,8 +27,8 @@ if grep -qv $'\r$' "$dir/README.txt"; then
   echo "README.txt has lines without CR LF"
   status=1
 fi
-listed=$(sed -n 's/^\([A-Za-z0-9_.]*\.[a-z]*\)  .*/\1/p' "$dir/README.txt" | sort)
-present=$(ls "$dir" | sort)
+listed=$(sed -n 's/^\([A-Za-z0-9_.]*\.[a-z]*\|[a-z]*\/\)  .*/\1/p' "$dir/README.txt" | sort)
+present=$(ls -p "$dir" | sort)
 if [ "$listed" != "$present" ]; then
   echo "the archive's files differ from those README.txt lists (< listed, > present):"
   diff <(echo "$listed") <(echo "$present")

@@ -2,6 +2,7 @@
 # A program linked through an import library imports the plain export
 # names from orvcomms.dll.   usage: check-client-imports.sh OBJDUMP EXE
 set -euo pipefail
+export LC_ALL=C  # the tools' output is parsed in English
 objdump=$1 exe=$2
 names=$("$objdump" -p "$exe" | awk '
   /DLL Name:/ { in_dll = (tolower($3) == "orvcomms.dll"); next }

@@ -3,6 +3,7 @@
 # export list, each under its plain name (no stdcall "@n" decoration) and
 # its ordinal.   usage: check-exports.sh OBJDUMP DLL EXPORTS_TXT
 set -euo pipefail
+export LC_ALL=C  # the tools' output is parsed in English
 objdump=$1 dll=$2 list=$3
 
 expected=$(grep -E '^[0-9]' "$list" | awk '{print $1, $2}' | sort -n)

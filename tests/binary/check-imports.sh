@@ -3,6 +3,7 @@
 # runtimes are linked in statically); a "gui" program also has the
 # Windows GUI subsystem.   usage: check-imports.sh OBJDUMP FILE dll|gui|console
 set -euo pipefail
+export LC_ALL=C  # the tools' output is parsed in English
 objdump=$1 file=$2 kind=$3
 
 allowed='^(kernel32|user32|gdi32|advapi32|shell32|shlwapi|ws2_32|wsock32|iphlpapi|setupapi|winspool\.drv|comctl32|msvcrt|ntdll)(\.dll)?$'

@@ -10,6 +10,7 @@
 # the exports itself from the export list: on 32-bit x86 an argument list
 # of the listed byte count gives the same _Name@bytes symbol as the header.
 set -euo pipefail
+export LC_ALL=C  # the tools' output is parsed in English
 arch=$1 clang=$2 lld_link=$3 objdump=$4 lib=$5 list=$6 work=$7
 mkdir -p "$work"
 caller=$work/msvc_caller.c

@@ -77,10 +77,12 @@ TEST(Startup, GrantsSocketsOneOneAndCleansUp) {
     EXPECT_EQ(api.Cleanup(), 1);
 }
 
-TEST(Startup, CleanupWithoutStartupFails) {
+TEST(Startup, StartsAreCountedAndACleanupWithoutStartupFails) {
     OvApi api;
     ASSERT_TRUE(api.Load());
     EXPECT_EQ(api.Startup(GetModuleHandleA(nullptr)), 1);
+    EXPECT_EQ(api.Startup(nullptr), 1);  // NULL is taken as any instance
+    EXPECT_EQ(api.Cleanup(), 1);
     EXPECT_EQ(api.Cleanup(), 1);
     // Balanced now; a further clean-up has no start-up to undo.
     EXPECT_EQ(api.Cleanup(), 0);

@@ -7,6 +7,7 @@
 # usage: check-xp-imports.sh NM LIBRARY
 #        check-xp-imports.sh --program OBJDUMP PROGRAM
 set -euo pipefail
+export LC_ALL=C  # the tools' output is parsed in English
 xp_functions="
 CloseHandle CreateMutexA EnableWindow GetDlgItem GetDlgItemTextA IsDBCSLeadByte
 LoadIconA LocalAlloc LocalFree LocalReAlloc LocalSize RegCloseKey RegCreateKeyExA
@@ -15,13 +16,13 @@ SendDlgItemMessageA SetDlgItemTextA SetWindowTextA WaitForSingleObject
 "
 # The program: start-up, printer check, window, tray and cancel.
 xp_functions+="
-ExitProcess GetCurrentProcess GetLastError GetModuleHandleA GetProcAddress
-GetProfileStringA GetVersionExA SetLastError Sleep
+ExitProcess GetCurrentProcess GetCurrentProcessId GetLastError GetModuleHandleA GetProcAddress
+GetProfileStringA GetTickCount GetVersionExA SetLastError Sleep
 AppendMenuA CreateDialogParamA CreatePopupMenu DestroyMenu DestroyWindow
 DispatchMessageA DrawMenuBar EndDialog FlashWindow GetCursorPos
 GetForegroundWindow GetMessageA GetSystemMenu GetWindowLongA GetWindowLongPtrA
 GetWindowPlacement GetWindowRect IsDialogMessageA IsWindow KillTimer MessageBoxA
-MoveWindow PostMessageA RegisterWindowMessageA RemoveMenu SendMessageA
+MoveWindow PostMessageA PostQuitMessage RegisterWindowMessageA RemoveMenu SendMessageA
 SetClassLongA SetClassLongPtrA SetForegroundWindow SetTimer SetWindowLongA
 SetWindowLongPtrA SetWindowPos ShowWindow SystemParametersInfoA TrackPopupMenu
 TranslateMessage UpdateWindow

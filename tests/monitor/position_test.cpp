@@ -6,6 +6,7 @@
 // monitor's named objects.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <thread>
 
@@ -163,6 +164,18 @@ TEST(Position, IsStoredRelativeToTheWorkAreaAndMovedToTheScreenByItsOrigin) {
     ASSERT_TRUE(GetWindowRect(window, &rect));
     EXPECT_EQ(rect.left, 130);
     EXPECT_EQ(rect.top, 90);
+    // Near the limits of a 32-bit number the move to the screen leaves
+    // that range: such a position is off the screen, and the window is
+    // centred.
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    const POINT centred = CentredOrigin(kOffsetWorkArea, width, height, true);
+    for (LONG extreme : {LONG{INT32_MAX}, LONG{INT32_MAX - 35}, LONG{INT32_MIN}}) {
+        ASSERT_EQ(WritePosition(extreme, extreme), 1);
+        RestorePosition(window);
+        ASSERT_TRUE(GetWindowRect(window, &rect));
+        EXPECT_EQ(rect.left, centred.x) << extreme;
+        EXPECT_EQ(rect.top, centred.y) << extreme;
+    }
 
     // Wine's placement gives the normal position in screen coordinates,
     // so the window goes where its workspace corner would be centred.

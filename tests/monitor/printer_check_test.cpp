@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <atomic>
+
 #include "printer_check.h"
 #include "program_rig.h"
 #include "record.h"
@@ -19,9 +21,11 @@ namespace {
 
 std::vector<DWORD> g_pauses;
 std::vector<size_t> g_pauses_at_close;  // the pauses made before each close of a printer
+std::atomic<int> g_closes{0};
 
 BOOL WINAPI NotedClosePrinter(HANDLE printer) {
     g_pauses_at_close.push_back(g_pauses.size());
+    ++g_closes;
     return ClosePrinter(printer);
 }
 
@@ -35,6 +39,12 @@ BOOL WINAPI PausedPrinters(DWORD flags, LPSTR name, DWORD level, LPBYTE buffer, 
     for (DWORD i = 0; i < *returned; ++i)
         printers[i].Status |= PRINTER_STATUS_PAUSED;
     return TRUE;
+}
+
+BOOL WINAPI FailingJobScan(HANDLE, DWORD, DWORD, DWORD, LPBYTE, DWORD, LPDWORD needed, LPDWORD returned) {
+    *needed = *returned = 0;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
 }
 
 BOOL WINAPI OnePrintingJob(HANDLE, DWORD first, DWORD, DWORD, LPBYTE buffer, DWORD size, LPDWORD needed,
@@ -79,6 +89,8 @@ class PrinterCheck : public ::testing::Test {
     RunMode saved_mode_{};
 };
 
+/* The message boxes wait for the user; the printer is closed before
+ * one shows. */
 TEST_F(PrinterCheck, AReadyPrinterGetsTheWakeUpJobUnlessAJobPrintsAndAPausedOneIsReported) {
     const struct {
         const char* what;
@@ -95,6 +107,9 @@ TEST_F(PrinterCheck, AReadyPrinterGetsTheWakeUpJobUnlessAJobPrintsAndAPausedOneI
          {Sjis("プリンターは一時停止状態です。\n\n[プリンター]フォルダーを開いて、一時停止を解除してください。")}, "0",
          {}, ""},
         {"a job printing", EnumPrintersA, OnePrintingJob, kCheckReady, {}, "100", {2000}, ""},
+        {"the job scan fails", EnumPrintersA, FailingJobScan, kCheckFatal,
+         {Sjis("プリンター（ドライバ）情報取得に失敗しました。\nError : EnumJobs\n\nプログラムを終了します。")}, "302",
+         {}, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -105,8 +120,13 @@ TEST_F(PrinterCheck, AReadyPrinterGetsTheWakeUpJobUnlessAJobPrintsAndAPausedOneI
         g_spooler_calls.enum_jobs = c.enum_jobs;
         g_pauses.clear();
         g_pauses_at_close.clear();
+        g_closes = 0;
         g_printer_check_running = 0;
-        EXPECT_EQ(CloseMessageBoxesDuring([&] { EXPECT_EQ(CheckPrinter(*state), c.verdict); }), c.boxes);
+        std::vector<int> closes_at_box;
+        EXPECT_EQ(CloseMessageBoxesDuring([&] { EXPECT_EQ(CheckPrinter(*state), c.verdict); },
+                                          [&] { closes_at_box.push_back(g_closes); }),
+                  c.boxes);
+        EXPECT_EQ(closes_at_box, std::vector<int>(c.boxes.size(), 1));
         EXPECT_EQ(g_printer_check_running, 1);  // the caller clears it
         EXPECT_EQ(RecordText(kErrCode), c.code);
         if (c.verdict == kCheckReady) {

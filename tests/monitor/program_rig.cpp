@@ -115,6 +115,9 @@ LRESULT CALLBACK FakeTray::Procedure(HWND window, UINT message, WPARAM wparam, L
         WideCharToMultiByte(932, 0, tip, -1, tip_bytes, sizeof tip_bytes - 1, nullptr, nullptr);
         tray->tip_ = tip_bytes;
     }
+    // As the shell does, a change to an icon it does not show fails.
+    if (data->dwData == NIM_MODIFY && !tray->shown_)
+        return FALSE;
     if (data->cbData > kNotifyHeaderSize)
         tray->picture_.assign(bytes + kNotifyHeaderSize, data->cbData - kNotifyHeaderSize);
     if (data->dwData == NIM_ADD || data->dwData == NIM_DELETE)
@@ -204,10 +207,18 @@ HWND MonitorProcess::WaitWindow(DWORD timeout_ms) const {
 
 /* --- message boxes ----------------------------------------------------------------- */
 
-std::string CloseMessageBox(DWORD process) {
+namespace {
+
+HWND FindMessageBox(DWORD process) {
     static const std::string caption = Sjis("ステータスモニタ");
-    HWND box = FindTopLevel(process, "#32770",
-                            [](HWND window) { return Title(window) == caption && IsWindowVisible(window); });
+    return FindTopLevel(process, "#32770",
+                        [](HWND window) { return Title(window) == caption && IsWindowVisible(window); });
+}
+
+}  // namespace
+
+std::string CloseMessageBox(DWORD process) {
+    HWND box = FindMessageBox(process);
     if (box == nullptr)
         return "";
     char text[1024] = {};
@@ -223,15 +234,20 @@ std::string TakeMessageBox(const MonitorProcess& process, DWORD timeout_ms) {
     return text;
 }
 
-std::vector<std::string> CloseMessageBoxesDuring(const std::function<void()>& action) {
+std::vector<std::string> CloseMessageBoxesDuring(const std::function<void()>& action,
+                                                 const std::function<void()>& on_box) {
     std::atomic<bool> done{false};
     std::vector<std::string> texts;
     std::thread closer([&] {
         while (!done) {
-            std::string text = CloseMessageBox(GetCurrentProcessId());
-            if (text.empty())
+            if (FindMessageBox(GetCurrentProcessId()) == nullptr) {
                 Sleep(20);
-            else
+                continue;
+            }
+            if (on_box)
+                on_box();
+            std::string text = CloseMessageBox(GetCurrentProcessId());
+            if (!text.empty())
                 texts.push_back(text);
         }
     });
@@ -239,6 +255,43 @@ std::vector<std::string> CloseMessageBoxesDuring(const std::function<void()>& ac
     done = true;
     closer.join();
     return texts;
+}
+
+/* --- a slower clock ------------------------------------------------------------------ */
+
+namespace {
+
+constexpr DWORD kClockStart = 0xFFFFFC00;  // 1024 ms before the tick count wraps
+DWORD g_clock_now = kClockStart;
+std::vector<DWORD> g_clock_pauses;
+
+DWORD WINAPI ClockTickCount() {
+    return g_clock_now;
+}
+
+void WINAPI ClockPause(DWORD ms) {
+    g_clock_pauses.push_back(ms);
+    g_clock_now += ms * 16 / 10;
+}
+
+}  // namespace
+
+WindowsLikeClock::WindowsLikeClock() : saved_(orv::g_wait_clock) {
+    g_clock_now = kClockStart;
+    g_clock_pauses.clear();
+    orv::g_wait_clock = {ClockTickCount, ClockPause};
+}
+
+WindowsLikeClock::~WindowsLikeClock() {
+    orv::g_wait_clock = saved_;
+}
+
+DWORD WindowsLikeClock::elapsed() const {
+    return g_clock_now - kClockStart;
+}
+
+const std::vector<DWORD>& WindowsLikeClock::pauses() const {
+    return g_clock_pauses;
 }
 
 /* --- the machine ------------------------------------------------------------------ */

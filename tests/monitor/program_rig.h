@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "bounded_wait.h"
+
 /* Polls `condition` every 20 ms until it holds or `timeout_ms` passed;
  * pumps this thread's messages meanwhile. */
 bool WaitFor(const std::function<bool()>& condition, DWORD timeout_ms);
@@ -47,7 +49,8 @@ class FakeTray {
      * not learned. */
     int LatestIconId() const;
     const std::string& LatestTip() const { return tip_; }  // code page 932
-    /* Forgets every icon, as a shell that starts again. */
+    /* Forgets every icon, as a shell that starts again; a change to an
+     * icon it does not show fails, as the shell's does. */
     void Clear();
 
   private:
@@ -92,8 +95,28 @@ std::string CloseMessageBox(DWORD process);
 std::string TakeMessageBox(const MonitorProcess& process, DWORD timeout_ms = 5000);
 
 /* Runs `action` while another thread closes every message box of this
- * process with the monitor's caption; the texts of those boxes. */
-std::vector<std::string> CloseMessageBoxesDuring(const std::function<void()>& action);
+ * process with the monitor's caption, calling `on_box` (when given) as it
+ * finds one; the texts of those boxes. */
+std::vector<std::string> CloseMessageBoxesDuring(const std::function<void()>& action,
+                                                 const std::function<void()>& on_box = nullptr);
+
+/* While it lives, the monitor's waits (bounded_wait.h) run on a clock
+ * whose pauses last 16 ms for every 10 ms asked for, as Sleep does on
+ * Windows at the default timer resolution (15.6 ms a tick); the tick
+ * count wraps around during the wait. */
+class WindowsLikeClock {
+  public:
+    WindowsLikeClock();
+    ~WindowsLikeClock();
+    WindowsLikeClock(const WindowsLikeClock&) = delete;
+    WindowsLikeClock& operator=(const WindowsLikeClock&) = delete;
+
+    DWORD elapsed() const;                     // ms of this clock since its start
+    const std::vector<DWORD>& pauses() const;  // the pauses asked for, in ms
+
+  private:
+    orv::WaitClock saved_;
+};
 
 /* Sets the Windows version Wine reports to orvstsn.exe ("winxp" runs it
  * in local mode; nullptr: the prefix's default, a later system, global

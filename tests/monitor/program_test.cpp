@@ -9,7 +9,9 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "program_rig.h"
 #include "record.h"
@@ -48,6 +50,17 @@ bool StartsWith(const std::string& text, const char* utf8) {
 
 bool Shown(HWND window) {
     return IsWindowVisible(window) && !IsIconic(window);
+}
+
+/* Shown at its place on the work area. Restored from the tray, the
+ * window is visible and no longer minimised a moment before it leaves the
+ * minimised place (-32000,-32000): its raise while it is being opened
+ * shows it, and Wine clears the minimised style before it moves the
+ * window. */
+bool ShownInPlace(HWND window) {
+    RECT rect, work, common;
+    return Shown(window) && GetWindowRect(window, &rect) && SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0) &&
+           IntersectRect(&common, &rect, &work);
 }
 
 int DefaultButton(HWND window) {
@@ -133,7 +146,7 @@ class MonitorProgram : public ::testing::Test {
         HWND window = Start(monitor);
         if (window == nullptr || SetRecordString(kErrCode, "302") != ERROR_SUCCESS)
             return nullptr;
-        return WaitFor([&] { return Shown(window); }, kPollWaitMs) ? window : nullptr;
+        return WaitFor([&] { return ShownInPlace(window); }, kPollWaitMs) ? window : nullptr;
     }
 
     /* Closes the window as the user does; the exit code. */
@@ -285,6 +298,44 @@ TEST_F(MonitorProgram, KeepsItsPositionAcrossRunsAndForgetsItAtTheCentre) {
     }
 }
 
+/* Whether this process can take the single-instance mutex of the run
+ * mode at once (it lets it go again). */
+bool InstanceMutexFree() {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, kUnderWow64 ? "Global\\KTRMonitor_Mutex" : "KTRMonitor_Mutex");
+    DWORD wait = mutex != nullptr ? WaitForSingleObject(mutex, 0) : WAIT_FAILED;
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
+        ReleaseMutex(mutex);
+    if (mutex != nullptr)
+        CloseHandle(mutex);
+    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+}
+
+/* Log-off as Windows does it: once WM_ENDSESSION has returned, the
+ * process may be ended without another message, so everything the close
+ * does is done by then. */
+TEST_F(MonitorProgram, ClosesAsTheUserWouldWhenTheSessionEnds) {
+    MonitorProcess monitor;
+    HWND window = StartShown(monitor);
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kStatusKey, kStsRun, REG_SZ, "1", 2), ERROR_SUCCESS);
+    SetWindowPos(window, nullptr, 37, 45, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    PostMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(window) && tray_.IconShown(); }, kPollWaitMs));
+    ASSERT_FALSE(InstanceMutexFree());
+
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer));
+    EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE)) << "the end of the session was refused";
+    ASSERT_TRUE(SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer));
+    EXPECT_EQ(StoredCorner(kPositionRoot), "37,45");
+    EXPECT_FALSE(tray_.IconShown());
+    // In local mode the language monitor learns that no monitor runs.
+    EXPECT_EQ(StoredText(HKEY_LOCAL_MACHINE, kStatusKey, kStsRun), kUnderWow64 ? "1" : "0");
+    EXPECT_TRUE(InstanceMutexFree());
+    // Should Windows not end it, it ends itself.
+    EXPECT_EQ(monitor.WaitExit(kPollWaitMs), 1);
+}
+
 /* Whether the record key is there in the registry view `view`. */
 bool RecordKeyIn(REGSAM view) {
     HKEY key;
@@ -418,5 +469,77 @@ TEST_F(MonitorProgram, PrinterCheckOnRestoreReportsEachVerdictAndTheTrayMenuActs
     EXPECT_EQ(monitor.WaitExit(kPollWaitMs), 0);
     EXPECT_FALSE(tray_.IconShown());
 }
+
+#ifndef _WIN64
+/* The 64-bit lm-sim of the 64-bit build tree, as a path of this prefix
+ * (drive Z: is the Unix root); empty when it is not built. */
+std::string LanguageMonitor64() {
+    std::string path = "Z:" ORV_LM_SIM_64;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES ? "" : path;
+}
+
+/* Starts the 64-bit lm-sim with `arguments`: its process, or nullptr. */
+HANDLE StartLanguageMonitor64(const std::string& arguments) {
+    std::string command = "\"" + LanguageMonitor64() + "\" " + arguments;
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return nullptr;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+/* The exit code of a process that ends within `timeout_ms` (this thread's
+ * messages pumped meanwhile), else -1; closes its handle. */
+int ExitCodeOf(HANDLE process, DWORD timeout_ms) {
+    if (process == nullptr)
+        return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitFor([&] { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }, timeout_ms))
+        GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    return static_cast<int>(code);
+}
+
+int RunLanguageMonitor64(const std::string& arguments) {
+    return ExitCodeOf(StartLanguageMonitor64(arguments), 20000);
+}
+
+/* On 64-bit Windows the language monitor is a 64-bit DLL of the spooler.
+ * It meets the shipped 32-bit monitor only in the 32-bit registry view,
+ * which it opens with KEY_WOW64_32KEY, as the 64-bit lm-sim does with
+ * --32-bit-view: the record key (made as the installer makes it), the
+ * status codes, the cancel request and its answer, the record's
+ * removal. */
+TEST_F(MonitorProgram, The32BitMonitorFollowsA64BitLanguageMonitorWritingThe32BitView) {
+    if (LanguageMonitor64().empty())
+        GTEST_SKIP() << "no 64-bit lm-sim at " ORV_LM_SIM_64 " (build the win64 tree)";
+    const std::string lm = "--32-bit-view ";
+    ASSERT_EQ(DeleteRecordKey(), ERROR_SUCCESS);  // made again by the 64-bit side
+    ASSERT_EQ(RunLanguageMonitor64(lm + "defaults"), 0);
+    EXPECT_NE(RunLanguageMonitor64("print"), 0) << "a record in the 64-bit view";
+    MonitorProcess monitor;
+    HWND window = Start(monitor);  // global mode: the record key must be there
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(RunLanguageMonitor64(lm + "set DOC_NAME report.txt"), 0);
+    ASSERT_EQ(RunLanguageMonitor64(lm + "set ERR_CODE 302"), 0);
+    ASSERT_TRUE(WaitFor([&] { return ShownInPlace(window); }, kPollWaitMs));
+    EXPECT_TRUE(StartsWith(Text(window, kMessageField), "[0302 用紙なし]\r\n"));
+    EXPECT_EQ(Text(window, 1031), "report.txt");
+
+    HANDLE answerer = StartLanguageMonitor64(lm + "answer-cancel 300 20000");
+    ASSERT_NE(answerer, nullptr);
+    ClickButton(window, kCancelButton);
+    EXPECT_EQ(ExitCodeOf(answerer, 10000), 0);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(window) && tray_.IconShown(); }, kPollWaitMs));
+
+    ASSERT_EQ(RunLanguageMonitor64(lm + "remove"), 0);
+    EXPECT_EQ(monitor.WaitExit(kPollWaitMs), 1);
+}
+#endif  // the 32-bit build
 
 }  // namespace

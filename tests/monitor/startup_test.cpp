@@ -28,29 +28,42 @@ TEST(RunMode, FollowsThePlatformAndVersion) {
         SystemFacts facts;
         ModeChoice choice;
     } cases[] = {
-        {{false, 2, 5, false}, ModeChoice::kEnd},    // no version
-        {{true, 0, 3, false}, ModeChoice::kEnd},     // Win32s
-        {{true, 1, 4, false}, ModeChoice::kLocal},   // the 9x family
-        {{true, 1, 4, true}, ModeChoice::kLocal},
-        {{true, 2, 4, false}, ModeChoice::kLocal},   // NT 4
-        {{true, 2, 5, false}, ModeChoice::kLocal},   // 2000, XP, Server 2003
-        {{true, 2, 5, true}, ModeChoice::kGlobal},   // 32-bit on 64-bit XP
-        {{true, 2, 4, true}, ModeChoice::kGlobal},
-        {{true, 2, 3, false}, ModeChoice::kGlobal},  // NT 3.x
-        {{true, 2, 6, false}, ModeChoice::kGlobal},  // Vista and later
-        {{true, 2, 10, true}, ModeChoice::kGlobal},
-        {{true, 3, 6, false}, ModeChoice::kLocal},   // any other platform
+        {{false, 2, 5, false, false, 0}, ModeChoice::kEnd},    // no version
+        {{true, 0, 3, false, false, 0}, ModeChoice::kEnd},     // Win32s
+        {{true, 1, 4, false, false, 0}, ModeChoice::kLocal},   // the 9x family
+        {{true, 1, 4, true, false, 0}, ModeChoice::kLocal},
+        {{true, 2, 4, false, false, 0}, ModeChoice::kLocal},   // NT 4
+        {{true, 2, 5, false, false, 0}, ModeChoice::kLocal},   // 2000, XP, Server 2003
+        {{true, 2, 5, true, false, 0}, ModeChoice::kGlobal},   // 32-bit on 64-bit XP
+        {{true, 2, 4, true, false, 0}, ModeChoice::kGlobal},
+        {{true, 2, 3, false, false, 0}, ModeChoice::kGlobal},  // NT 3.x
+        {{true, 2, 6, false, false, 0}, ModeChoice::kGlobal},  // Vista and later
+        {{true, 2, 10, true, false, 0}, ModeChoice::kGlobal},
+        {{true, 3, 6, false, false, 0}, ModeChoice::kLocal},   // any other platform
+        // Session 0 has no user's desktop from Vista on; on XP it is the
+        // console user's.
+        {{true, 2, 6, false, true, 0}, ModeChoice::kEnd},
+        {{true, 2, 10, true, true, 1}, ModeChoice::kGlobal},
+        {{true, 2, 5, false, true, 0}, ModeChoice::kLocal},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(ChooseRunMode(c.facts), c.choice) << "platform " << c.facts.platform_id << " major "
-                                                    << c.facts.major_version << " wow64 " << c.facts.under_wow64;
+        EXPECT_EQ(ChooseRunMode(c.facts), c.choice)
+            << "platform " << c.facts.platform_id << " major " << c.facts.major_version << " wow64 "
+            << c.facts.under_wow64 << " session " << (c.facts.session_known ? int(c.facts.session_id) : -1);
     // The system here answers the query: an NT system, under which the
-    // 32-bit test program runs under WOW64 and the 64-bit one does not.
+    // 32-bit test program runs under WOW64 and the 64-bit one does not,
+    // and a user's session.
     SystemFacts here = QuerySystemFacts();
     EXPECT_TRUE(here.version_known);
     EXPECT_EQ(here.platform_id, 2u);
     EXPECT_EQ(here.under_wow64, sizeof(void*) == 4);
+    DWORD session = 0;
+    ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+    EXPECT_TRUE(here.session_known);
+    EXPECT_EQ(here.session_id, session);
+    EXPECT_NE(here.session_id, 0u);
 }
+
 
 /* Whether another thread takes the lock `name`; how long it tried goes
  * to *took_ms. */
@@ -77,6 +90,18 @@ TEST(InstanceLock, TakesOverADeadMonitorsMutexHoldsItFiftyTriesLongAndFreesIt) {
     EXPECT_LE(took, 6000u);
     lock.Release();
     EXPECT_TRUE(AcquiredElsewhere(name, &took));
+}
+
+TEST(InstanceLock, GivesUpAfterOneAndAHalfSecondsWhenPausesLastLongerThanAsked) {
+    const std::string name = "orv-test-instance-clock-" + std::to_string(GetCurrentProcessId());
+    InstanceLock holder;
+    ASSERT_TRUE(holder.Acquire(name.c_str()));
+    WindowsLikeClock clock;
+    DWORD took = 0;
+    EXPECT_FALSE(AcquiredElsewhere(name, &took));
+    // 30 ms asked for, 48 ms taken: 32 pauses, not 50 of them (2.4 s).
+    EXPECT_GE(clock.elapsed(), 1500u);
+    EXPECT_LT(clock.elapsed(), 1500u + 48);
 }
 
 /* --- the spooler stand-ins ---------------------------------------------------- */

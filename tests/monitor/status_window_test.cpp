@@ -69,13 +69,19 @@ TEST_F(StatusWindow, ShowsAtStartAccordingToTheDisplayMode) {
     }
 }
 
-TEST_F(StatusWindow, TheTrayIconComesBackWhenTheShellStartsAgain) {
+TEST_F(StatusWindow, TheTrayIconComesBackWhenTheShellStartsAgainOrLosesIt) {
     HWND window = Open(1);
     ASSERT_NE(window, nullptr);
     ASSERT_TRUE(tray_.IconShown());
     tray_.Clear();  // a new shell knows no icons
     SendMessageA(window, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
     EXPECT_TRUE(tray_.IconShown());
+    // Lost without that message: the tick's change fails, and it adds
+    // the icon again.
+    tray_.Clear();
+    TickStatusWindow(window);
+    EXPECT_TRUE(tray_.IconShown());
+    EXPECT_EQ(tray_.LatestTip(), Sjis("印刷可能..."));
     // Closing takes it along.
     SendMessageA(window, WM_COMMAND, IDCANCEL, 0);
     EXPECT_FALSE(tray_.IconShown());

@@ -32,20 +32,6 @@ prefixes=$build/wine-ns
 prefix_of() { echo "$prefixes/$1"; }
 has_namespace() { [ -e "/run/netns/$1" ]; }
 
-# Hard links for the files Wine only reads, copies for the rest.
-copy_prefix() {
-  local to=$1
-  rm -rf "$to"
-  mkdir -p "$(dirname "$to")"
-  cp -a --link "$template" "$to" || return 1
-  find "$to" -type f -links +1 \
-      ! -iregex '.*\.\(dll\|exe\|sys\|drv\|ocx\|cpl\|acm\|tlb\|ax\|com\|nls\|ttf\|ttc\|fon\|msstyles\)' \
-      -print0 |
-    while IFS= read -r -d '' file; do
-      cp -p "$file" "$file.orv-copy" && mv -f "$file.orv-copy" "$file"
-    done
-}
-
 start() {
   local ns=$1 prefix log
   prefix=$(prefix_of "$ns")
@@ -59,7 +45,7 @@ start() {
     return 1
   fi
   stop "$ns"
-  copy_prefix "$prefix" || { echo "netns-wine: cannot copy $template" >&2; return 1; }
+  orv_copy_prefix "$template" "$prefix" || { echo "netns-wine: cannot copy $template" >&2; return 1; }
   # The background processes keep the first program's output open: a log.
   WINEPREFIX=$prefix ip netns exec "$ns" "$WINESERVER" -p >>"$log" 2>&1 </dev/null || true
   WINEPREFIX=$prefix ip netns exec "$ns" timeout -k 5 120 "$WINELOADER" cmd /c exit \

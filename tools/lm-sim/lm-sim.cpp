@@ -9,6 +9,11 @@
  * Texts are passed on as bytes of the system code page (Shift-JIS under a
  * Japanese locale), as the language monitor writes them; a scenario file
  * written in UTF-8 is converted first when run with --utf8.
+ *
+ * On 64-bit Windows the language monitor is a 64-bit DLL in the spooler,
+ * and the shipped 32-bit status monitor reads the record in the 32-bit
+ * registry view; the 64-bit lm-sim with --32-bit-view writes there as
+ * such a language monitor must (KEY_WOW64_32KEY on every open).
  */
 #include <windows.h>
 
@@ -32,7 +37,7 @@ constexpr DWORD kPollSliceMs = 10;  // how often waits look at the cancel reques
 const char kHelp[] =
     "lm-sim - language-monitor simulator for the ORV status monitor\n"
     "\n"
-    "usage: lm-sim [--registry-root SUBKEY] COMMAND [ARGUMENTS]\n"
+    "usage: lm-sim [--registry-root SUBKEY] [--32-bit-view] COMMAND [ARGUMENTS]\n"
     "\n"
     "Works on HKEY_LOCAL_MACHINE\\SOFTWARE\\ORV\\KTRMonitor-msg\\1.\n"
     "\n"
@@ -71,14 +76,22 @@ const char kHelp[] =
     "  at 9000 remove\n"
     "\n"
     "--registry-root SUBKEY  map HKEY_LOCAL_MACHINE to HKEY_CURRENT_USER\\SUBKEY\n"
-    "                        for this run (to share a test's private registry)\n";
+    "                        for this run (to share a test's private registry)\n"
+    "--32-bit-view           open the record in the 32-bit registry view\n"
+    "                        (KEY_WOW64_32KEY), as a 64-bit language monitor does\n"
+    "                        for the 32-bit status monitor on 64-bit Windows\n";
 
 using Args = std::vector<std::string>;
+
+/* The registry view of every open: 0 for the program's own, or
+ * KEY_WOW64_32KEY (--32-bit-view). */
+REGSAM g_view = 0;
 
 /* --- the record ------------------------------------------------------------ */
 
 LONG WithRecord(REGSAM access, bool create, LONG (*action)(HKEY, const void*), const void* context) {
     HKEY key;
+    access |= g_view;
     LONG status = create ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, orv::kRecordPath, 0, nullptr, 0, access,
                                            nullptr, &key, nullptr)
                          : RegOpenKeyExA(HKEY_LOCAL_MACHINE, orv::kRecordPath, 0, access, &key);
@@ -194,10 +207,11 @@ LONG WriteDefaults() {
  * the end of the record. */
 LONG RemoveRecord() {
     HKEY parent;
-    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, orv::kRecordParentPath, 0, KEY_ALL_ACCESS, &parent);
+    LONG status =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, orv::kRecordParentPath, 0, KEY_ALL_ACCESS | g_view, &parent);
     if (status != ERROR_SUCCESS)
         return status;
-    status = RegDeleteKeyA(parent, "1");
+    status = RegDeleteKeyExA(parent, "1", g_view, 0);
     if (status == ERROR_ACCESS_DENIED)  // it has subkeys of its own
         status = RegDeleteTreeA(parent, "1");
     RegCloseKey(parent);
@@ -519,10 +533,18 @@ bool MapMachineRoot(const std::string& subkey) {
 
 int main(int argc, char** argv) {
     Args args(argv + 1, argv + argc);
-    if (args.size() >= 2 && args[0] == "--registry-root") {
-        if (!MapMachineRoot(args[1]))
-            return Report(ERROR_ACCESS_DENIED, "mapping HKEY_LOCAL_MACHINE");
-        args.erase(args.begin(), args.begin() + 2);
+    for (bool option = true; option && !args.empty();) {
+        option = false;
+        if (args.size() >= 2 && args[0] == "--registry-root") {
+            if (!MapMachineRoot(args[1]))
+                return Report(ERROR_ACCESS_DENIED, "mapping HKEY_LOCAL_MACHINE");
+            args.erase(args.begin(), args.begin() + 2);
+            option = true;
+        } else if (args[0] == "--32-bit-view") {
+            g_view = KEY_WOW64_32KEY;
+            args.erase(args.begin());
+            option = true;
+        }
     }
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
         fputs(kHelp, stdout);

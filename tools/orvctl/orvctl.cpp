@@ -7,10 +7,14 @@
  */
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <exception>
+#include <new>
 
 #include "../common/ovapi.h"
 #include "localport.h"
@@ -90,7 +94,7 @@ int Usage() {
             "usage: orvctl COMMAND [ARGS]\n"
             "  info                 load orvcomms.dll, start it, show the configuration\n"
             "  config NAME VALUE    set TIME, RETRY or OPEN_TIMEOUT (0 = default)\n"
-            "  print HOST FILE      send FILE to port 9100 of HOST, with progress\n"
+            "  print HOST FILE      send FILE (- for standard input) to port 9100 of HOST, with progress\n"
             "  cancel ADDRESS       soft reset through port 9200 (dotted address)\n"
             "  status HOST          ask port 9200 for the status; the reply as hex and text\n"
             "  id HOST              ask port 9200 for the device ID; also MFG, MDL, CMD\n"
@@ -116,65 +120,91 @@ int Info(OvApi& api) {
     return started && cleaned ? 0 : 1;
 }
 
-/* The whole file, or false with a message. */
-bool ReadFileBytes(const char* path, std::vector<unsigned char>* bytes) {
-    FILE* file = fopen(path, "rb");
-    if (file == nullptr) {
+/* A print job, read from a file or, for "-", from standard input, a
+ * slice at a time: memory stays the same whatever the job's size (a
+ * 32-bit process has 2 GiB on Windows, raster jobs can be larger). */
+struct JobSource {
+    const char* name = nullptr;  // as given on the command line
+    FILE* file = nullptr;
+    long long size = -1;         // -1: not known (standard input)
+};
+
+bool OpenJob(const char* path, JobSource* job) {
+    job->name = path;
+    if (strcmp(path, "-") == 0) {
+        _setmode(_fileno(stdin), _O_BINARY);
+        job->file = stdin;
+        return true;
+    }
+    job->file = fopen(path, "rb");
+    if (job->file == nullptr) {
         fprintf(stderr, "orvctl: cannot open %s\n", path);
         return false;
     }
-    // One block of the file's size: a growing vector would need half as
-    // much again while it moves, which a 32-bit process may not have.
-    if (fseek(file, 0, SEEK_END) == 0) {
-        long size = ftell(file);
-        if (size > 0)
-            bytes->reserve(static_cast<size_t>(size));
-        rewind(file);
+    if (_fseeki64(job->file, 0, SEEK_END) == 0) {
+        job->size = _ftelli64(job->file);
+        _fseeki64(job->file, 0, SEEK_SET);
     }
-    unsigned char chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
-        bytes->insert(bytes->end(), chunk, chunk + got);
-    bool ok = ferror(file) == 0;
-    fclose(file);
-    if (!ok)
-        fprintf(stderr, "orvctl: cannot read %s\n", path);
-    return ok;
+    return true;
 }
 
-void ShowProgress(size_t sent, size_t total, ULONGLONG start) {
+void CloseJob(JobSource* job) {
+    if (job->file != nullptr && job->file != stdin)
+        fclose(job->file);
+    job->file = nullptr;
+}
+
+void ShowProgress(unsigned long long sent, long long total, ULONGLONG start) {
     double seconds = (GetTickCount64() - start) / 1000.0;
     double rate = seconds > 0 ? sent / seconds / 1e6 : 0.0;
-    printf("  sent %zu of %zu bytes (%3d%%), %.2f MB/s\n", sent, total,
-           total == 0 ? 100 : static_cast<int>(sent * 100 / total), rate);
+    if (total < 0) {
+        printf("  sent %llu bytes, %.2f MB/s\n", sent, rate);
+    } else {
+        unsigned long long whole = sent > static_cast<unsigned long long>(total) ? sent : total;
+        printf("  sent %llu of %llu bytes (%3d%%), %.2f MB/s\n", sent, whole,
+               whole == 0 ? 100 : static_cast<int>(sent * 100 / whole), rate);
+    }
     fflush(stdout);
 }
 
-/* Writes the job in slices so that progress can be shown; each slice is
- * one OvWritePort call (which itself sends pieces of 16384 bytes). */
-bool SendJob(OvApi& api, OvHandle port, const std::vector<unsigned char>& job) {
+/* Writes the job as it is read, one OvWritePort call per slice (which
+ * itself sends pieces of 16384 bytes), with a progress line at most every
+ * 250 ms. False, with a message, when a read or a write fails. */
+bool SendJob(OvApi& api, OvHandle port, JobSource& job) {
     constexpr size_t kSlice = 256 * 1024;
     constexpr ULONGLONG kProgressEveryMs = 250;
+    static unsigned char slice[kSlice];
     ULONGLONG start = GetTickCount64();
-    ULONGLONG last_shown = 0;
-    size_t sent = 0;
-    while (sent < job.size()) {
-        size_t slice = job.size() - sent < kSlice ? job.size() - sent : kSlice;
-        DWORD written = 0;
-        int ok = api.WritePort(port, job.data() + sent, static_cast<DWORD>(slice), &written);
-        sent += written;
-        if (!ok) {
-            ShowProgress(sent, job.size(), start);
-            fprintf(stderr, "orvctl: write failed after %zu bytes, OvGetError %d\n", sent,
-                    api.GetError(port));
-            return false;
+    ULONGLONG last_shown = start;
+    unsigned long long sent = 0;
+    for (;;) {
+        size_t got = fread(slice, 1, kSlice, job.file);
+        if (got == 0) {
+            if (ferror(job.file)) {
+                ShowProgress(sent, job.size, start);
+                fprintf(stderr, "orvctl: cannot read %s after %llu bytes\n", job.name, sent);
+                return false;
+            }
+            break;
         }
-        if (GetTickCount64() - last_shown >= kProgressEveryMs && sent < job.size()) {
-            ShowProgress(sent, job.size(), start);
+        for (size_t done = 0; done < got;) {
+            DWORD written = 0;
+            int ok = api.WritePort(port, slice + done, static_cast<DWORD>(got - done), &written);
+            done += written;
+            sent += written;
+            if (!ok || written == 0) {
+                ShowProgress(sent, job.size, start);
+                fprintf(stderr, "orvctl: write failed after %llu bytes, OvGetError %d\n", sent,
+                        api.GetError(port));
+                return false;
+            }
+        }
+        if (GetTickCount64() - last_shown >= kProgressEveryMs) {
+            ShowProgress(sent, job.size, start);
             last_shown = GetTickCount64();
         }
     }
-    ShowProgress(sent, job.size(), start);
+    ShowProgress(sent, job.size, start);
     return true;
 }
 
@@ -191,21 +221,27 @@ void ShowBackChannel(OvApi& api, OvHandle port) {
 }
 
 int Print(OvApi& api, const char* host, const char* path) {
-    std::vector<unsigned char> job;
-    if (!ReadFileBytes(path, &job))
+    JobSource job;
+    if (!OpenJob(path, &job))
         return 1;
     if (!api.Startup(GetModuleHandleA(nullptr))) {
         fprintf(stderr, "orvctl: OvStartup failed\n");
+        CloseJob(&job);
         return 1;
     }
-    printf("printing %s (%zu bytes) to %s:9100\n", path, job.size(), host);
+    if (job.size < 0)
+        printf("printing %s to %s:9100\n", job.file == stdin ? "standard input" : path, host);
+    else
+        printf("printing %s (%lld bytes) to %s:9100\n", path, job.size, host);
     OvHandle port = api.OpenPort(host);
     if (port == OV_INVALID_HANDLE) {
         fprintf(stderr, "orvctl: cannot connect to %s:9100\n", host);
+        CloseJob(&job);
         api.Cleanup();
         return 1;
     }
     bool ok = SendJob(api, port, job);
+    CloseJob(&job);
     ShowBackChannel(api, port);
     ULONGLONG close_start = GetTickCount64();
     int closed = api.ClosePort(port);
@@ -229,7 +265,7 @@ int Cancel(OvApi& api, const char* address) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Run(int argc, char** argv) {
     if (argc < 2)
         return Usage();
     const char* command = argv[1];
@@ -267,4 +303,17 @@ int main(int argc, char** argv) {
         return code == 2 ? Usage() : code;
     }
     return Usage();
+}
+
+/* No command ends in an uncaught exception: a failed allocation, or any
+ * other, is a message and exit code 1. */
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        fprintf(stderr, "orvctl: out of memory\n");
+    } catch (const std::exception& error) {
+        fprintf(stderr, "orvctl: %s\n", error.what());
+    }
+    return 1;
 }

@@ -81,7 +81,9 @@ TEST_F(LocalChannel, OpenLooksForItsKeywordInAnUpperCaseCopyOfAtMost255Character
         SCOPED_TRACE(c.name.substr(0, 40) + " length " + std::to_string(c.name.size()));
         trace_.Clear();
         error_ = kUnset;
+        SetLastError(0);
         EXPECT_EQ((api_.*c.family.open)(c.name.c_str(), &error_), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), error_) << "the thread's last error";
         EXPECT_EQ(error_ == 87u, c.refused) << error_;
         EXPECT_NE(error_, 0u);
         EXPECT_EQ(trace_.Has(std::string("OvOpenPort_") + c.family.name + " Error(INVALID_HANDLE_VALUE)"),
@@ -90,7 +92,9 @@ TEST_F(LocalChannel, OpenLooksForItsKeywordInAnUpperCaseCopyOfAtMost255Character
     EXPECT_EQ(api_.OpenPort_COM(nullptr, &error_), INVALID_HANDLE_VALUE);
     EXPECT_EQ(error_, 87u);
     EXPECT_TRUE(trace_.Has("OvOpenPort_COM Parameter Error"));
+    SetLastError(0);
     EXPECT_EQ(api_.OpenPort_LPT("LPT1", nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), 87u);
 }
 
 TEST_F(LocalChannel, EveryFunctionRefusesNullAndInvalidHandlesAndNullPointers) {

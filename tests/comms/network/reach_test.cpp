@@ -76,11 +76,16 @@ TEST_F(Reachability, HostsThatDoNotAnswerThemselvesAreNoAnswer) {
     const struct {
         const char* host;
         double min_seconds, max_seconds;
-    } hosts[] = {{kReachRigSilent, 0.9, 3.0}, {kReachRigUnreachable, 0.0, 0.9}};
+        DWORD probe_reason;  // the connect probe's GetLastError
+    } hosts[] = {{kReachRigSilent, 0.9, 3.0, WSAETIMEDOUT}, {kReachRigUnreachable, 0.0, 0.9, WSAEHOSTUNREACH}};
     for (const auto& host : hosts) {
         for (const Check& check : kChecks) {
             Stopwatch watch;
+            SetLastError(0);
             EXPECT_EQ(check.call(api_, host.host), 0) << check.what << " " << host.host;
+            if (&check == &kChecks[1]) {
+                EXPECT_EQ(GetLastError(), host.probe_reason) << host.host;
+            }
             EXPECT_GE(watch.Seconds(), host.min_seconds) << check.what << " " << host.host;
             EXPECT_LT(watch.Seconds(), host.max_seconds) << check.what << " " << host.host;
         }

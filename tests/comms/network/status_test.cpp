@@ -21,7 +21,9 @@ std::string Bytes(const unsigned char* data, DWORD length) {
 }
 
 TEST_F(StatusChannel, BadHostTextsAndNullHandlesAreRefused) {
+    SetLastError(0);
     EXPECT_EQ(api_.OpenStatus(nullptr), OV_INVALID_HANDLE);
+    EXPECT_EQ(GetLastError(), 87u);
     EXPECT_EQ(api_.OpenStatus(""), OV_INVALID_HANDLE);
     EXPECT_EQ(api_.OpenStatus(std::string(68, 'a').c_str()), OV_INVALID_HANDLE);
     OvHandle longest = api_.OpenStatus(std::string(67, 'a').c_str());
@@ -97,20 +99,21 @@ TEST_F(StatusChannel, NoReplyIsOutcome0WithLength0) {
         std::string host;
         const char* printer_turns;  // for `printer`: how it fails after one reply
         double min_seconds, max_seconds;
+        DWORD reason;               // the thread's last error after the 0
         DWORD time_at_open = 1;     // TIME when the handle opens; 1 from then on
     };
     // A 64-character label is no valid DNS name: the resolver fails
     // without asking a name server.
     std::vector<Case> cases = {
-        {"silent printer", printer.address(), "command_silent=on", 0.9, 3.0},
-        {"silent printer, TIME 2 at the open", printer.address(), "command_silent=on", 1.9, 4.0, 2},
-        {"closed without reply", printer.address(), "on_command=close", 0.9, 3.0},
-        {"reset without reply", printer.address(), "on_command=reset", 0.9, 3.0},
-        {"refusing port", refusing.address(), nullptr, 0, 2.0},
-        {"unresolvable name", std::string(64, 'n'), nullptr, 0, 2.0},
+        {"silent printer", printer.address(), "command_silent=on", 0.9, 3.0, WSAETIMEDOUT},
+        {"silent printer, TIME 2 at the open", printer.address(), "command_silent=on", 1.9, 4.0, WSAETIMEDOUT, 2},
+        {"closed without reply", printer.address(), "on_command=close", 0.9, 3.0, WSAETIMEDOUT},
+        {"reset without reply", printer.address(), "on_command=reset", 0.9, 3.0, WSAETIMEDOUT},
+        {"refusing port", refusing.address(), nullptr, 0, 2.0, WSAECONNREFUSED},
+        {"unresolvable name", std::string(64, 'n'), nullptr, 0, 2.0, WSAHOST_NOT_FOUND},
     };
     if (ReachRigIsUp())
-        cases.push_back({"host unreachable", kReachRigUnreachable, nullptr, 0, 2.0});
+        cases.push_back({"host unreachable", kReachRigUnreachable, nullptr, 0, 2.0, WSAEHOSTUNREACH});
     for (const Case& c : cases) {
         Configure(c.time_at_open, 0);
         OvHandle handle = api_.OpenStatus(c.host.c_str());
@@ -124,7 +127,9 @@ TEST_F(StatusChannel, NoReplyIsOutcome0WithLength0) {
             ASSERT_TRUE(printer.Set(c.printer_turns)) << c.what;
         }
         Stopwatch watch;
+        SetLastError(0);
         EXPECT_EQ(api_.GetStatus(handle, buffer, sizeof buffer, &length), 0) << c.what;
+        EXPECT_EQ(GetLastError(), c.reason) << c.what;
         EXPECT_GE(watch.Seconds(), c.min_seconds) << c.what;
         EXPECT_LT(watch.Seconds(), c.max_seconds) << c.what;
         EXPECT_EQ(length, 0u) << c.what << " (the length of the previous reply?)";
