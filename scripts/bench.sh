@@ -8,6 +8,8 @@ set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 build=${ORV_BUILD:-$root/build}
+source "$here/prefix-lock.sh"
+orv_hold_prefix bench bash "$0" "$@"
 source "$here/wine-common.sh"
 
 "$here/wine-env.sh" start || exit 1

@@ -5,6 +5,8 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 build=${ORV_BUILD:-$root/build}
+source "$here/prefix-lock.sh"
+orv_hold_prefix demo bash "$0" "$@"
 # The shipped 32-bit files, or the 64-bit ones where this machine cannot
 # run 32-bit programs (32-bit Wine's loader does not start); the other
 # demo scripts follow ORV_DEMO_BUILD.

@@ -16,6 +16,8 @@ root=$(dirname "$here")
 build=${ORV_BUILD:-$root/build}
 jobs=${ORV_TEST_JOBS:-2}
 suites=${ORV_SUITES:-win64 win32 host}
+source "$here/prefix-lock.sh"
+orv_hold_prefix run-tests bash "$0" "$@"
 # The probe in a subshell: wine-common.sh sets the Japanese locale for
 # Wine, which would also translate the output of the native tools that
 # the binary checks read (objdump).
