@@ -159,6 +159,14 @@ int OVAPI OvSendCancel(const char* address);
  * every function. One transfer per handle at a time; the library takes no
  * lock. Every function traces its steps (see docs/library.md, "Diagnostic log").
  *
+ * Closing from another thread: OvClosePort_COM/_LPT/_USB cancel whatever
+ * is pending on the handle before closing it, so a receive or write
+ * running on another thread ends within one try: it returns 0 with error
+ * 6 (ERROR_INVALID_HANDLE) and the count of what moved before the close.
+ * Use this only to stop a transfer that must not wait for its time-out:
+ * Windows may give a closed handle's number to a new handle at once, and
+ * a transfer that has not yet noticed the close would use that one.
+ *
  * Names: the open looks for its keyword ("COM", "LPT", or "VID_" for USB)
  * anywhere in an upper-case copy of the name and then opens the name as
  * given. A name of more than OV_LOCAL_NAME_MAX (255) characters fails
@@ -184,16 +192,20 @@ int OVAPI OvSendCancel(const char* address);
  *    written, so the printer never gets bytes twice.
  *  - Bytes that a try moved before its transfer was cancelled (its wait
  *    ran out) count: the receive keeps them, the write counts them as
- *    written.
+ *    written. A transfer that the driver completed just as its wait ran
+ *    out counts as completed: the try succeeds (error 0), and a write
+ *    that moved every byte returns 1 and sends nothing again.
  *  - A write that runs out of time keeps the error of its last try (996,
  *    ERROR_IO_INCOMPLETE, for a device that took nothing). */
 #define OV_LOCAL_NAME_MAX 255
 #define OV_LOCAL_RECV_MAX 4096
 
 /* Serial. Ordinals 41 to 46. Before every write try the serial printer
- * check waits while transmission is held for DSR (up to 200 polls 10 ms
- * apart); if it stays held, the try fails and the error is the port's
- * communication-error mask. A receive try reads only when bytes wait. */
+ * check waits while transmission is held for DSR (polled every 10 ms for
+ * up to 2 s by the tick count, so also 2 s on Windows, whose 10 ms
+ * pauses last a 15.6 ms timer step); if it stays held, the try fails and
+ * the error is the port's communication-error mask. A receive try reads
+ * only when bytes wait. */
 HANDLE OVAPI OvOpenPort_COM(const char* port, DWORD* error);
 int OVAPI OvClosePort_COM(HANDLE port, DWORD* error);
 int OVAPI OvRecvPort_COM(HANDLE port, void* buffer, DWORD size, DWORD* received,
@@ -224,10 +236,14 @@ int OVAPI OvSendCancel_LPT(HANDLE port, DWORD* error);
 /* The device-ID functions (LPT and USB) zero the whole buffer, then copy
  * the IEEE 1284 device ID (at most 255 bytes: two length bytes, then the
  * text) into it. Pass at least 256 bytes: the text is then always
- * terminated. *length is the number of bytes placed in the buffer; when
- * the ID is longer than the buffer it is cut to the buffer's size, the
- * function still succeeds and the error is 234 (ERROR_MORE_DATA). A
- * failed or timed-out query returns 0 with *length 0. */
+ * terminated. An ID of more than 255 bytes comes back cut to its first
+ * 255, as a success like a shorter one (its length bytes still give the
+ * printer's whole length). *length is the number of bytes placed in the
+ * buffer; when the ID is longer than the buffer it is cut to the
+ * buffer's size, the function still succeeds and the error is 234
+ * (ERROR_MORE_DATA). A failed or timed-out query returns 0 with *length
+ * 0; an ID of more than 4094 bytes, which the driver refuses to return,
+ * fails with the driver's 122 (ERROR_INSUFFICIENT_BUFFER). */
 int OVAPI OvGetDeviceID_LPT(HANDLE port, void* buffer, DWORD size, DWORD* length,
                             DWORD* error);
 /* The parallel time-out in ms, for every parallel port of the process.

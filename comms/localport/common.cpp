@@ -30,6 +30,8 @@ LocalPortCalls g_localport_calls = {
     ::SetupDiEnumDeviceInterfaces,
     ::SetupDiGetDeviceInterfaceDetailA,
     ::SetupDiDestroyDeviceInfoList,
+    ::GetTickCount64,
+    BusyPause,
 };
 
 namespace {
@@ -70,6 +72,14 @@ TracedCall::~TracedCall() {
 }
 
 void Pause(ULONGLONG ms) {
+    g_localport_calls.pause(ms);
+}
+
+ULONGLONG Ticks() {
+    return g_localport_calls.tick_count();
+}
+
+void BusyPause(ULONGLONG ms) {
     while (ms > 0) {
         ULONGLONG chunk = ms < kPauseChunkMs ? ms : kPauseChunkMs;
         ULONGLONG start = GetTickCount64();
@@ -113,7 +123,9 @@ BOOL OverlappedOp::Query(DWORD* bytes) {
     return done;
 }
 
-DWORD OverlappedOp::CancelAndFinish() {
+DWORD OverlappedOp::CancelAndFinish(bool* completed) {
+    if (completed != nullptr)
+        *completed = false;
     if (!pending_)
         return 0;
     DWORD saved_error = GetLastError();
@@ -121,7 +133,11 @@ DWORD OverlappedOp::CancelAndFinish() {
     DWORD moved = 0;
     // A cancelled request completes (ERROR_OPERATION_ABORTED) with the
     // bytes it had moved; a serial port reports them, and they are real.
-    GetOverlappedResult(device_, &control_, &moved, TRUE);
+    // One that the driver completed before the cancel reached it
+    // completes as it would have without the cancel: successfully.
+    BOOL done = GetOverlappedResult(device_, &control_, &moved, TRUE);
+    if (completed != nullptr)
+        *completed = done != 0;
     pending_ = false;
     SetLastError(saved_error);
     return moved;
@@ -178,6 +194,11 @@ int CloseLocalPort(const char* function, HANDLE port, DWORD* error) {
         RefuseArguments(function, nullptr, error);
         return 0;
     }
+    // End whatever another thread still has pending on the port, so that
+    // its transfer stops waiting now; the transfer loop then finds the
+    // handle closed and returns. On Windows a close alone leaves pending
+    // requests to the driver's clean-up, which not every driver does.
+    CancelIoEx(port, nullptr);
     BOOL closed = CloseHandle(port);
     *error = GetLastError();
     if (closed) {
@@ -191,11 +212,12 @@ int CloseLocalPort(const char* function, HANDLE port, DWORD* error) {
 
 /* --- device ID --------------------------------------------------------- */
 
-DWORD DeliverDeviceId(const unsigned char* answer, DWORD answer_bytes, void* buffer, DWORD size,
+DWORD DeliverDeviceId(unsigned char* answer, DWORD answer_bytes, void* buffer, DWORD size,
                       DWORD* error) {
     LogLine(kLogStamped, "Device_ID Get\n");
-    if (answer_bytes > kDeviceIdRequest)
-        answer_bytes = kDeviceIdRequest;
+    if (answer_bytes > kDeviceIdDelivered)
+        answer_bytes = kDeviceIdDelivered;
+    answer[answer_bytes] = 0;
     if (answer_bytes == 0) {
         LogLine(kLogStamped, "GetDeviceID = [NOT DATA]\n");
         return 0;

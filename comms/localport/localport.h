@@ -53,7 +53,7 @@ constexpr DWORD kDefaultLptTimeOut = 3000;
 extern std::atomic<DWORD> LptTimeOut;
 
 /* Serial printer check, run before every serial write try: true when the
- * port does not hold transmission for DSR, within 200 polls 10 ms apart.
+ * port does not hold transmission for DSR, polled 10 ms apart for 2 s.
  * Keeps the error mask of each successful ClearCommError in *comm_errors. */
 bool PrinterCheck_COM(HANDLE port, DWORD* comm_errors);
 
@@ -66,8 +66,16 @@ int PrinterCheck_LPT(HANDLE port, DWORD* error);
 
 constexpr DWORD kStagingSize = OV_LOCAL_RECV_MAX;  // receive staging buffer
 constexpr size_t kNameLimit = OV_LOCAL_NAME_MAX;   // characters the keyword test reads
-constexpr size_t kDeviceIdSize = 256;              // device-ID buffer of a call
-constexpr DWORD kDeviceIdRequest = 255;            // bytes asked of the driver
+/* Device IDs. Windows' parallel and USB printer drivers never cut an ID
+ * to the request's output size: one that does not fit fails with
+ * ERROR_INSUFFICIENT_BUFFER (122) and returns nothing. So the driver is
+ * asked with room for any real ID, and the call hands on at most
+ * kDeviceIdDelivered bytes of it. The USB printer class driver puts the
+ * output size into the USB request itself, and some printers fail one
+ * above 4094 bytes. */
+constexpr size_t kDeviceIdAnswerSize = 4096;  // device-ID buffer of a call
+constexpr DWORD kDeviceIdRequest = 4094;      // bytes asked of the driver
+constexpr DWORD kDeviceIdDelivered = 255;     // most bytes handed to the caller
 
 /* Writes ">>>>>>>>>>>>>>>>>" and "NAME Start" when made, and "NAME End"
  * and "<<<<<<<<<<<<<<<<<" when it ends, on every path of a traced call. */
@@ -84,8 +92,14 @@ class TracedCall {
 
 /* Busy pause on the 64-bit tick count, in chunks of at most 500 ms. It
  * neither sleeps nor yields: the channels' waits are measured on the
- * same tick count as their deadlines. */
+ * same tick count as their deadlines. On Windows the tick count moves in
+ * steps of about 15.6 ms, so a pause of 10 ms that follows another lasts
+ * a whole step: a wait with a total is bounded by the elapsed ticks
+ * (Ticks), never by a count of pauses. */
 void Pause(ULONGLONG ms);
+
+/* The 64-bit tick count of every deadline and elapsed time. */
+ULONGLONG Ticks();
 
 /* A handle the local-port functions refuse: null or INVALID_HANDLE_VALUE. */
 inline bool IsBadPortHandle(HANDLE port) {
@@ -127,8 +141,10 @@ class OverlappedOp {
 
     /* If the request is still pending: CancelIo, then wait until the
      * cancellation has completed. The bytes the request moved before it
-     * ended (0 when nothing was pending). */
-    DWORD CancelAndFinish();
+     * ended (0 when nothing was pending). *completed (if given) is set
+     * when the request ended successfully all the same: the driver had
+     * completed it before the cancel reached it. */
+    DWORD CancelAndFinish(bool* completed = nullptr);
 
     /* Finishes a pending request, then closes the event; the result of
      * CloseHandle (1 when there was no event to close). */
@@ -173,12 +189,14 @@ int ReceiveTransfer(const TransferMember& member, HANDLE port, void* buffer, DWO
 int WriteTransfer(const TransferMember& member, HANDLE port, const void* data, DWORD size,
                   DWORD* written, DWORD timeout_ms, DWORD* error);
 
-/* Copies a device ID answer (in a zero-filled kDeviceIdSize buffer; the
- * driver's count is taken as at most kDeviceIdRequest) into the caller's
- * buffer, which the caller zeroed before the request, and writes the ID's
- * log lines. Returns the bytes placed in the buffer; sets *error to
- * ERROR_MORE_DATA when the ID had to be cut to the buffer. */
-DWORD DeliverDeviceId(const unsigned char* answer, DWORD answer_bytes, void* buffer, DWORD size,
+/* Copies a device ID answer (in a zero-filled kDeviceIdAnswerSize
+ * buffer) into the caller's buffer, which the caller zeroed before the
+ * request, and writes the ID's log lines. An ID longer than
+ * kDeviceIdDelivered bytes is cut there, as if the driver had returned
+ * no more: the answer is terminated at the cut, so the log line ends
+ * there too. Returns the bytes placed in the buffer; sets *error to
+ * ERROR_MORE_DATA when the ID had to be cut to the caller's buffer. */
+DWORD DeliverDeviceId(unsigned char* answer, DWORD answer_bytes, void* buffer, DWORD size,
                       DWORD* error);
 
 }  // namespace orv

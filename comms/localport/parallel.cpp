@@ -178,7 +178,7 @@ int GetDeviceIdLpt(HANDLE port, void* buffer, DWORD size, DWORD* length, DWORD* 
         return 0;
     }
     LogLine(kLogStamped, "OvGetDeviceID_LPT タイムアウト (%dms): \n", static_cast<int>(LptTimeOut.load()));
-    unsigned char answer[kDeviceIdSize] = {};
+    unsigned char answer[kDeviceIdAnswerSize] = {};
     DWORD bytes = 0;
     ParallelRequest query = {"OvGetDeviceID_LPT", kIoctlParQueryDeviceId, nullptr, 0, answer,
                              kDeviceIdRequest};

@@ -5,8 +5,8 @@
  * A serial receive try reads only when the driver's input queue holds
  * bytes, and no more than it holds, so that a read never waits for bytes
  * the printer has not sent. A serial write try first waits while the
- * port holds transmission for DSR (the printer's "not ready" line), for
- * up to 200 polls 10 ms apart.
+ * port holds transmission for DSR (the printer's "not ready" line),
+ * polling every 10 ms for up to 2 s.
  */
 #include <windows.h>
 
@@ -20,6 +20,7 @@ namespace {
 
 constexpr int kDsrPolls = 200;
 constexpr ULONGLONG kDsrPollPauseMs = 10;
+constexpr ULONGLONG kDsrWaitMs = kDsrPolls * kDsrPollPauseMs;
 constexpr ULONGLONG kSetCommStatePauseMs = 100;
 
 /* The receive's check step: how many bytes wait in the input queue. A
@@ -55,9 +56,13 @@ const TransferMember kWriteCom = {"OvWritePort_COM", CheckPrinterReady, "Printer
 }  // namespace
 
 /* Polls until transmission is no longer held for DSR; true when it is
- * free. Each successful query's error mask is kept in *comm_errors. */
+ * free. Each successful query's error mask is kept in *comm_errors.
+ * The wait ends after 2 s by the tick count: on Windows each 10 ms pause
+ * lasts a whole timer step of about 15.6 ms, so 200 of them would last
+ * about 3.1 s there. The poll count only bounds the loop. */
 bool PrinterCheck_COM(HANDLE port, DWORD* comm_errors) {
     TracedCall call("PrinterCheck_COM");
+    const ULONGLONG start = Ticks();
     for (int poll = 0; poll < kDsrPolls; ++poll) {
         DWORD errors = 0;
         COMSTAT status = {};
@@ -71,6 +76,8 @@ bool PrinterCheck_COM(HANDLE port, DWORD* comm_errors) {
             return true;
         }
         Pause(kDsrPollPauseMs);
+        if (Ticks() - start >= kDsrWaitMs)
+            break;
     }
     return false;
 }

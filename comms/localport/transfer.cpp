@@ -15,6 +15,11 @@
  * bytes waiting), so nothing read is ever dropped. Writes go on from the
  * first byte not yet written, and bytes that a cancelled try had moved
  * count, so the printer never gets the same bytes twice.
+ *
+ * The library keeps nothing per port, so a close from another thread
+ * reaches a running transfer only through the handle: the close cancels
+ * what is pending, and the loop ends as soon as a try finds the handle
+ * closed, instead of trying again until its deadline.
  */
 #include <windows.h>
 
@@ -84,9 +89,17 @@ BOOL FinishPending(const TransferMember& member, OverlappedOp& op, DWORD timeout
         LogLine(kLogStamped, "%s WaitForSingleObject OTHER\n", member.name);
     LogLine(kLogStamped, "%s GetOverlappedResult ErrorCode : 0x%08x\n", member.name,
             static_cast<unsigned>(query_error));
-    *moved += op.CancelAndFinish();
+    bool completed = false;
+    *moved += op.CancelAndFinish(&completed);
     if (wait != WAIT_TIMEOUT)
         LogLine(kLogStamped, "%s CancelIo\n", member.name);
+    // The driver completed the transfer between the query and the cancel,
+    // which then has nothing left to undo: the try succeeded with the
+    // count the completion gave, which the next try does not send again.
+    if (completed) {
+        *error = ERROR_SUCCESS;
+        return 1;
+    }
     return done;
 }
 
@@ -172,7 +185,19 @@ BOOL TransferTry(const TransferMember& member, HANDLE port, TryIo io, DWORD time
 bool PauseAndCheckDeadline(const TransferMember& member, ULONGLONG deadline) {
     Pause(kTryPauseMs);
     LogLine(kLogStamped, "%s Wait50\n", member.name);
-    return GetTickCount64() > deadline;
+    return Ticks() > deadline;
+}
+
+/* A port closed while the call ran (from another thread): no later try
+ * can move anything, so the call ends with ERROR_INVALID_HANDLE. */
+bool PortClosed(const TransferMember& member, HANDLE port, DWORD* error, BOOL* result) {
+    DWORD flags = 0;
+    if (GetHandleInformation(port, &flags))
+        return false;
+    LogLine(kLogStamped, "%s Port Closed\n", member.name);
+    *error = ERROR_INVALID_HANDLE;
+    *result = 0;
+    return true;
 }
 
 bool TransferArgumentsBad(HANDLE port, const void* buffer, DWORD size, DWORD* count, DWORD* error) {
@@ -194,7 +219,7 @@ int ReceiveTransfer(const TransferMember& member, HANDLE port, void* buffer, DWO
     const DWORD wanted = size < kStagingSize ? size : kStagingSize;
     *received = 0;
     TransferState state;
-    const ULONGLONG deadline = GetTickCount64() + timeout_ms + kDeadlineMarginMs;
+    const ULONGLONG deadline = Ticks() + timeout_ms + kDeadlineMarginMs;
 
     DWORD total = 0;
     BOOL result = 0;
@@ -207,6 +232,8 @@ int ReceiveTransfer(const TransferMember& member, HANDLE port, void* buffer, DWO
                     static_cast<int>(total), static_cast<int>(size));
             break;
         }
+        if (PortClosed(member, port, error, &result))
+            break;
         if (PauseAndCheckDeadline(member, deadline)) {
             timed_out = true;
             break;
@@ -235,7 +262,7 @@ int WriteTransfer(const TransferMember& member, HANDLE port, const void* data, D
     }
     *written = 0;
     TransferState state;
-    const ULONGLONG deadline = GetTickCount64() + timeout_ms + kDeadlineMarginMs;
+    const ULONGLONG deadline = Ticks() + timeout_ms + kDeadlineMarginMs;
     const auto* bytes = static_cast<const unsigned char*>(data);
 
     DWORD total = 0;
@@ -243,7 +270,8 @@ int WriteTransfer(const TransferMember& member, HANDLE port, const void* data, D
     for (;;) {
         TryIo io = {Direction::kWrite, nullptr, bytes + total, size - total};
         result = TransferTry(member, port, io, timeout_ms, error, &state, &total);
-        if (total >= size || PauseAndCheckDeadline(member, deadline))
+        if (total >= size || PortClosed(member, port, error, &result) ||
+            PauseAndCheckDeadline(member, deadline))
             break;
     }
 

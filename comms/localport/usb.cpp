@@ -100,7 +100,7 @@ int GetDeviceIdUsb(HANDLE port, void* buffer, DWORD size, DWORD* length, DWORD* 
     *length = 0;
     memset(buffer, 0, size);
     LogLine(kLogStamped, "OvGetDeviceID_USB DeviceIoControl Send\n");
-    unsigned char answer[kDeviceIdSize] = {};
+    unsigned char answer[kDeviceIdAnswerSize] = {};
     DWORD bytes = 0;
     BOOL done = RunUsbRequest(port, kIoctlUsbPrintGet1284Id, answer, kDeviceIdRequest, &bytes, error);
     if (!done) {

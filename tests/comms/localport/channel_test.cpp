@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "debug_capture.h"
@@ -210,6 +211,32 @@ TEST_F(LocalChannel, ParallelTimeOutStartsAt3000AndItsCallsAreTraced) {
     for (const char* line : {"OvGetTimeOut_LPT タイムアウトを取得しました。[3000]", "OvSendCancel_LPT タイムアウト (3000ms): ",
                              "OvGetDeviceID_LPT タイムアウト (3000ms): ", "OvSetTimeOut_LPT タイムアウトを 0 に設定しました。"})
         EXPECT_TRUE(trace_.Has(Sjis(line))) << line;
+}
+
+// A close from another thread ends a receive that waits there: the close
+// cancels the pending read, and the receive, finding its handle closed,
+// returns 0 with error 6 at once instead of trying until its time-out.
+TEST_F(LocalChannel, CloseFromAnotherThreadEndsAPendingReceive) {
+    PipeDevice pipe("usb#vid_04b8&pid_0005#4");
+    HANDLE port = Open(kUsb, pipe);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    char buffer[8];
+    int result = -1;
+    ULONGLONG start = GetTickCount64(), elapsed = 0;
+    std::thread receiver([&] {
+        result = api_.RecvPort_USB(port, buffer, sizeof buffer, &count_, 8000, &error_);
+        elapsed = GetTickCount64() - start;
+    });
+    for (int i = 0; i < 100 && !trace_.Has("OvRecvPort_USB ERROR_IO_PENDING"); ++i)
+        Sleep(50);
+    DWORD close_error = kUnset;
+    EXPECT_EQ(api_.ClosePort_USB(port, &close_error), 1);
+    receiver.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(count_, 0u);
+    EXPECT_EQ(error_, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_LT(elapsed, 4000u);
+    EXPECT_EQ(trace_.Count("OvRecvPort_USB ReadFile Send"), 1);
 }
 
 // A read refused at once with access denied, here on a handle without

@@ -50,6 +50,9 @@ struct Platform {
     std::vector<std::string> usb_paths;  // the SetupAPI list
     DWORD first_detail_size = kUnset;    // what the first detail size query reports, if set
     int lists_taken = 0;
+    DeviceEnd* take_on_cancel = nullptr;  // the printer takes its bytes as the cancel comes
+    std::string taken;
+    ULONGLONG clock = 1000000;  // Windows' clock, in ms
 };
 Platform g_fake;
 
@@ -70,6 +73,12 @@ BOOL WINAPI FakeDeviceIoControl(HANDLE, DWORD code, void* in, DWORD in_size, voi
         return FALSE;
     }
     DWORD n = static_cast<DWORD>(answer.output.size());
+    // A driver never cuts its answer to the output size: it fails.
+    if (n > out_size) {
+        *returned = 0;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
     memcpy(out, answer.output.data(), n);
     if (answer.kind == Answer::kDone) {
         *returned = n;
@@ -85,6 +94,10 @@ BOOL WINAPI FakeDeviceIoControl(HANDLE, DWORD code, void* in, DWORD in_size, voi
 
 /* Ends the request the driver holds, and the handle's real transfers. */
 BOOL WINAPI FakeCancelIo(HANDLE port) {
+    if (g_fake.take_on_cancel != nullptr) {
+        g_fake.taken = g_fake.take_on_cancel->Receive(1 << 20, 300);
+        g_fake.take_on_cancel = nullptr;
+    }
     if (g_fake.held != nullptr) {
         g_fake.held->InternalHigh = 0;
         g_fake.held->Internal = kStatusCancelled;
@@ -134,6 +147,10 @@ BOOL WINAPI FakeDestroyList(HDEVINFO) {
     return TRUE;
 }
 
+/* Windows' default timer: a 10 ms pause after another lasts a 15.6 ms step. */
+ULONGLONG WINAPI FakeTicks() { return g_fake.clock; }
+void FakePause(ULONGLONG ms) { g_fake.clock += ms * 16 / 10; }
+
 /* Installs the stand-ins for one test and puts the real calls back
  * after; opens a named pipe as the port that the driver requests go to. */
 class DriverTest : public ::testing::Test {
@@ -141,7 +158,8 @@ class DriverTest : public ::testing::Test {
     DriverTest() {
         g_fake = Platform();
         g_localport_calls = {FakeDeviceIoControl, FakeCancelIo, FakeClearCommError, FakeGetClassDevs,
-                             FakeEnumInterfaces, FakeInterfaceDetail, FakeDestroyList};
+                             FakeEnumInterfaces, FakeInterfaceDetail, FakeDestroyList, saved_.tick_count,
+                             saved_.pause};
         orv::LptTimeOut = orv::kDefaultLptTimeOut;
     }
     ~DriverTest() override { g_localport_calls = saved_; }
@@ -279,9 +297,31 @@ TEST_F(DriverTest, DeviceIdFillsAtMostTheBuffer) {
         const std::string zeros(c.size - c.count, '\0');
         EXPECT_EQ(buffer, id.substr(0, c.count) + zeros + std::string(520 - c.size, kFill));
         EXPECT_EQ(g_fake.code, c.family.id_code);
-        EXPECT_EQ(g_fake.output_size, 255u);
+        EXPECT_EQ(g_fake.output_size, 4094u);
     }
     EXPECT_TRUE(trace_.Has("GetDeviceID = [0x0026MFG:ORV;CMD:ESC/P;MDL:orv2100N;CLS:PRT;]"));
+}
+
+// A driver fails (122) rather than cut an ID to a short request. An ID of
+// more than 255 bytes comes back cut to 255 bytes as a success, the log
+// line's text ending at the cut; only one longer than the request fails.
+TEST_F(DriverTest, DeviceIdLongerThan255BytesIsCutTo255) {
+    const std::string text = "MFG:ORV;CMD:ESC/P;DES:" + std::string(432, 'd');
+    const std::string id = std::string("\x01\xc8", 2) + text;  // 456 bytes
+    for (const DriverFamily* family : {&kLpt, &kUsb}) {
+        std::string buffer(256, kFill);
+        g_fake.answer = {Answer::kDone, id};
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_EQ(family->device_id(port_, &buffer[0], 256, &count_, &error_), 1) << family->name;
+        EXPECT_EQ(count_, 255u);
+        EXPECT_EQ(error_, static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_EQ(buffer.substr(1), id.substr(1, 254) + '\0');
+        g_fake.answer = {Answer::kDone, std::string(4095, 'x')};
+        EXPECT_EQ(family->device_id(port_, &buffer[0], 256, &count_, &error_), 0);
+        EXPECT_EQ(error_, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    }
+    EXPECT_TRUE(trace_.Has("GetDeviceID = [0x01c8" + text.substr(0, 253) + "]"));
+    EXPECT_TRUE(trace_.Has("GetDeviceID = [0x00c8" + text.substr(0, 253) + "]"));
 }
 
 TEST_F(DriverTest, SerialWriteWaitsForDsrAndReportsTheCommErrorsWhenItStaysHeld) {
@@ -301,6 +341,36 @@ TEST_F(DriverTest, SerialWriteWaitsForDsrAndReportsTheCommErrorsWhenItStaysHeld)
     EXPECT_GE(elapsed, 1800u);
     EXPECT_LT(elapsed, 6000u);
     EXPECT_TRUE(trace_.Has("OvWritePort_COM PrinterCheck_COM Error"));
+}
+
+/* --- transfers ---------------------------------------------------------- */
+
+// The printer may take the last bytes of a try just as its wait runs out:
+// the query still finds the write pending, and the cancel comes too late
+// to stop it. Every byte went out once, so the write succeeds with the
+// whole count and sends nothing again.
+TEST_F(DriverTest, WriteThatCompletesAsItIsCancelledSucceedsAndIsNotSentAgain) {
+    const std::string job = Pattern(64 * 1024, 7);
+    g_fake.take_on_cancel = &pipe_;
+    EXPECT_EQ(orv::WritePortUsb(port_, job.data(), static_cast<DWORD>(job.size()), &count_, 100, &error_), 1);
+    EXPECT_EQ(count_, job.size());
+    EXPECT_EQ(error_, static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(g_fake.taken == job) << g_fake.taken.size();
+    EXPECT_EQ(pipe_.Receive(1, 300), "");
+    EXPECT_EQ(trace_.Count("OvWritePort_USB WriteFile Send"), 1);
+}
+
+// The DSR wait lasts its 2 s also where each 10 ms pause lasts 16 ms.
+TEST_F(DriverTest, DsrWaitEndsAfterTwoSecondsOfTicksWhateverAPauseLasts) {
+    g_localport_calls.tick_count = FakeTicks;
+    g_localport_calls.pause = FakePause;
+    g_fake.dsr_held_polls = 1000000;
+    const ULONGLONG start = g_fake.clock;
+    EXPECT_EQ(orv::WritePortCom(port_, "no", 2, &count_, 0, &error_), 0);
+    // One try: 2 s of polls 16 ms apart, then the pause of 50 ms (80 ms here).
+    EXPECT_EQ(trace_.Count("PrinterCheck_COM Start"), 1);
+    EXPECT_GE(g_fake.clock - start, 2000u + 80u);
+    EXPECT_LT(g_fake.clock - start, 2000u + 16u + 80u);
 }
 
 /* --- the USB printer list ---------------------------------------------- */
