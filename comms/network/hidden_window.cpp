@@ -101,9 +101,15 @@ struct Run {
      * posts back what belongs to others. */
     void HandBack() {
         MSG pending;
-        // Thread messages only (hwnd -1), of this one number; a finite queue.
-        while (PeekMessageA(&pending, reinterpret_cast<HWND>(-1), RunEndedMessage(), RunEndedMessage(), PM_REMOVE))
-            NoteWakeUp(pending.wParam);
+        // Thread messages only (hwnd -1), of this one number; a finite
+        // queue. The platform hands out a pending WM_QUIT whatever the
+        // filter: it is the caller's, and is posted again below.
+        while (PeekMessageA(&pending, reinterpret_cast<HWND>(-1), RunEndedMessage(), RunEndedMessage(), PM_REMOVE)) {
+            if (pending.message == WM_QUIT)
+                NoteQuit(pending.wParam);
+            else
+                NoteWakeUp(pending.wParam);
+        }
         for (int i = 0; i < foreign_count; ++i)
             PostThreadMessageA(GetCurrentThreadId(), RunEndedMessage(), foreign[i], 0);
         if (caller_quit)
