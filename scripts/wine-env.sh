@@ -73,8 +73,26 @@ start_desktop() {
   echo "wine-env: the desktop process did not start (see $log)" >&2
 }
 
+# The wineserver, the prefix's services and the desktop outlive this
+# script, and keep every descriptor they inherit. A caller's lock among
+# them (flock /tmp/orv-test.lock scripts/wine-env.sh start ...) would stay
+# held until the prefix stops, and every other run waiting for it would
+# wait with it: close all but the standard three (and bash's own, 255,
+# which reads this script) before anything is started.
+close_inherited_descriptors() {
+  local fd
+  for fd in /proc/$$/fd/*; do
+    fd=${fd##*/}
+    case $fd in
+      0 | 1 | 2 | 255) ;;
+      *) eval "exec $fd>&-" 2>/dev/null || true ;;
+    esac
+  done
+}
+
 case "${1:-}" in
   start)
+    close_inherited_descriptors
     orv_prepare_qemu
     prefix_ready || create_prefix || exit 1
     "$WINESERVER" -p >>"$log" 2>&1 </dev/null || true
