@@ -17,7 +17,7 @@
 namespace orv {
 
 std::atomic<HINSTANCE> g_instance{nullptr};
-SocketCalls g_socket_calls = {::connect, ::send, ::recv, ::WSAStartup, ::WSACleanup};
+SocketCalls g_socket_calls = {::connect, ::send, ::recv, ::WSAStartup, ::WSACleanup, ::WSAIoctl};
 
 namespace {
 

@@ -46,7 +46,7 @@ struct HandleRecord {
     double timeout_seconds;         // unicast search time-out
     std::atomic<LONG> calls_inside; // port: transfer calls between entry and return
     HandleRecord* next_open_port;   // port: the list of open ports (netport.cpp, under its lock)
-    std::atomic<LONG> busy;         // status, search: 1 while an exchange, an OvSendSearch run or the close holds it
+    std::atomic<LONG> busy;         // status, search: 1 while an exchange, a search or the close holds it
     DWORD failure;                  // status, probe: the platform's error behind the last 0 result
 };
 
@@ -63,7 +63,8 @@ bool FreeRecord(HandleRecord* record);
  * two callers never both hold it; false when another call holds it. The
  * waiting calls (an exchange, an OvSendSearch run) run the thread's
  * message loop, so that other call may come from one of the caller's own
- * window procedures as well as from another thread. */
+ * window procedures as well as from another thread; the DHCP and UDP
+ * searches hold it too, against a close from another thread. */
 inline bool ClaimHandle(HandleRecord* record) {
     LONG idle = 0;
     return record->busy.compare_exchange_strong(idle, 1);

@@ -307,8 +307,11 @@ int OVAPI OvSendSearch_USB(UsbPrinterEntry* entries, DWORD* count, DWORD* error)
  *
  * The exchange runs a message loop on the calling thread (over a hidden
  * window), so the caller's own windows keep receiving their messages
- * while it waits; a WM_QUIT posted meanwhile is posted again when the
- * exchange returns. */
+ * while it waits; a WM_QUIT posted meanwhile is posted again, once, when
+ * the exchange returns. The exchange ends without a WM_QUIT of its own,
+ * so a message box or dialog that one of the caller's window procedures
+ * opens meanwhile stays open until the user answers it (the call then
+ * returns once that window procedure has returned). */
 
 /* Ordinal 7. A status handle for `host` (name or dotted address; an empty
  * or over-long text is refused). Reads TIME and RETRY: the handle's
@@ -369,6 +372,10 @@ int OVAPI OvSendICMP(const char* address);
  * over-long text. The probe's wait starts in a state of its own
  * ("pending"), apart from every outcome, so a connection still pending
  * when the second is up counts as no answer, never as the answer.
+ * On Windows older than Windows 10 version 1709 a host that refuses may
+ * be reported as silent (0, 10060): there the system retries a refused
+ * connection for about 2 s before it reports the refusal, longer than the
+ * probe waits, and the probe's request for no retries is refused.
  * After a 0, GetLastError() tells why: 10060 no answer within the second,
  * the network's error (10065, 10051) for an unreachable host, 11001 a
  * text that does not resolve, 87 a NULL, empty or over-long text, or the
@@ -432,8 +439,9 @@ typedef struct OvInterfaceEntry {
 OvHandle OVAPI OvOpenSearch(void);
 
 /* Ordinal 12. Frees the handle: 1, or 0 for a null handle, a failed free,
- * or while an OvSendSearch run on the handle still waits (the handle then
- * stays open; close it again once the run has returned). */
+ * or while a search on the handle still runs (any of them, also the DHCP
+ * and UDP searches; the handle then stays open: close it again once the
+ * search has returned). */
 int OVAPI OvCloseSearch(OvHandle search);
 
 /* Ordinal 13. The ARP-table search: sends one ICMP echo to the broadcast
@@ -451,9 +459,14 @@ int OVAPI OvCloseSearch(OvHandle search);
  * window or its timer could not be created (no scan then). A window that
  * could not be created leaves its reason in GetLastError(), as for
  * OvGetStatus; OvGetError stays 0.
- * One run per handle at a time: called on a handle whose run still waits
- * (from a window procedure that the run's loop dispatched, or from another
- * thread), it returns 0 at once and leaves the running one alone. */
+ * One search per handle at a time: called on a handle whose search still
+ * runs (from a window procedure that the run's loop dispatched, or from
+ * another thread), it returns 0 at once and leaves the running one alone;
+ * so do the DHCP and UDP searches.
+ * Without administrator rights Windows refuses the raw ICMP socket
+ * (10013): no echo goes out, the run still waits and reads the ARP table,
+ * but the direct echo that confirms each device needs a raw socket too,
+ * so nothing is recorded. The DHCP and UDP searches need no such rights. */
 int OVAPI OvSendSearch(OvHandle search, void* results, DWORD capacity, DWORD wait_seconds,
                        DWORD spare, DWORD* count, const char* prefix);
 
@@ -461,8 +474,11 @@ int OVAPI OvSendSearch(OvHandle search, void* results, DWORD capacity, DWORD wai
  * requests for `seconds` (0: 5) x `multiplier` (0: 1) seconds and records
  * the client hardware address (MAC field only) of each device whose MAC
  * begins with FE:FF:FF:FF or 0A:4D:C2, once. Capacity 255. Returns 1 (0
- * for a null handle or argument, or when memory ran out). An interface
- * whose port 67 is taken (a DHCP server on this machine) is not heard. A
+ * for a null handle or argument, when memory ran out, or on a handle
+ * whose search still runs). An interface whose port 67 is taken (a DHCP
+ * server on this machine: Internet Connection Sharing, a virtual switch)
+ * is not heard, and a firewall may drop the requests unseen: the search
+ * then still listens its whole time and returns 1 with nothing found. A
  * datagram longer than 2048 bytes is dropped and listening goes on. */
 int OVAPI OvSendSearch_DHCPreq(OvHandle search, void* results, DWORD seconds, DWORD multiplier,
                                DWORD* count);
@@ -482,8 +498,8 @@ int OVAPI OvSendSearch_DHCPreq2(OvHandle search, void* results, void* interfaces
  * one request and listens `seconds` (0: 5) x `repeat` seconds, polling
  * without pause. Returns 1 when the count is not 0 after the last
  * exchange, 0 when it is or the last send failed (and for a null handle
- * or argument). A reply longer than 2048 bytes is dropped and listening
- * goes on. */
+ * or argument, or on a handle whose search still runs). A reply longer
+ * than 2048 bytes is dropped and listening goes on. */
 int OVAPI OvSendSearch_UDPBrCast(OvHandle search, void* results, DWORD capacity, DWORD seconds,
                                  DWORD repeat, DWORD* count, const char* destination);
 

@@ -11,16 +11,21 @@
 #include <cstring>
 
 #include "discovery.h"
+#include "network/iphelper_calls.h"
 
 namespace orv {
 
-DiscoveryCalls g_discovery_calls = {QueryInterfaceTable, ::recv};
+DiscoveryCalls g_discovery_calls = {QueryInterfaceTable, ::recv, ::socket};
 
 namespace {
 
-// The platform's address type of a disconnected interface address
+// The flag of a disconnected interface address in the row's address type
 // (MIB_IPADDR_DISCONNECTED): no probe goes out through such an address.
-constexpr unsigned short kDisconnectedAddress = 8;
+// The type is a set of flags: Windows reports a disconnected primary
+// address as 0x9 (MIB_IPADDR_PRIMARY with it), so the bit decides, never
+// the whole value. Wine reports no disconnected addresses at all.
+constexpr unsigned short kDisconnectedAddress = MIB_IPADDR_DISCONNECTED;
+static_assert(kDisconnectedAddress == 0x8, "address type flag");
 
 struct VendorPrefix {
     const char* text;  // "" ends a list
@@ -30,36 +35,6 @@ struct VendorPrefix {
 const VendorPrefix kVendorPrefixes[] = {
     {"FE:FF:FF:FF", 11}, {"0A:4D:C2:", 9}, {"02:5E:91:", 9}, {"06:E3:27:", 9},
     {"0E:78:B4:", 9},    {"02:1F:6C:", 9}, {"", 0},
-};
-
-/* The ARP table (GetIpNetTable, unsorted), owned; empty when it cannot be
- * read or has no rows. */
-class ArpTable {
-  public:
-    ArpTable() {
-        ULONG size = 0;
-        if (GetIpNetTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER)
-            return;
-        table_ = static_cast<MIB_IPNETTABLE*>(LocalAlloc(LPTR, size));
-        if (table_ == nullptr)
-            return;
-        if (GetIpNetTable(table_, &size, FALSE) != NO_ERROR || table_->dwNumEntries == 0) {
-            LocalFree(table_);
-            table_ = nullptr;
-        }
-    }
-    ~ArpTable() {
-        if (table_ != nullptr)
-            LocalFree(table_);
-    }
-    ArpTable(const ArpTable&) = delete;
-    ArpTable& operator=(const ArpTable&) = delete;
-
-    DWORD size() const { return table_ == nullptr ? 0 : table_->dwNumEntries; }
-    const MIB_IPNETROW& operator[](DWORD i) const { return table_->table[i]; }
-
-  private:
-    MIB_IPNETTABLE* table_ = nullptr;  // local heap block
 };
 
 bool MatchesPrefix(const char* mac, const VendorPrefix* prefixes) {
@@ -74,7 +49,7 @@ bool MatchesPrefix(const char* mac, const VendorPrefix* prefixes) {
 bool HasUsableAddress(DWORD interface_index) {
     InterfaceTable rows = g_discovery_calls.query_interfaces();
     for (DWORD i = 0; i < rows.size(); ++i) {
-        if (rows[i].dwIndex == interface_index && rows[i].wType != kDisconnectedAddress)
+        if (rows[i].dwIndex == interface_index && (rows[i].wType & kDisconnectedAddress) == 0)
             return true;
     }
     return false;
@@ -97,6 +72,13 @@ void ScanRow(const MIB_IPNETROW& row, const VendorPrefix* prefixes, ResultList& 
 }
 
 }  // namespace
+
+ArpTable::ArpTable() : table_(FetchIpTable(g_iphelper_calls.get_ip_net_table)) {}
+
+ArpTable::~ArpTable() {
+    if (table_ != nullptr)
+        LocalFree(table_);
+}
 
 void ArpScan(const SearchJob& job) {
     ArpTable arp;

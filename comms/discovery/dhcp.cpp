@@ -6,7 +6,7 @@
  * One non-blocking socket per interface, polled in turn every 100 ms, so
  * that the search can also tell on which local network each device was
  * heard. Only the client hardware address of a request is read; nothing
- * is ever answered.
+ * is ever answered. The search holds its handle while it listens.
  */
 #include "discovery.h"
 #include "internal.h"
@@ -118,6 +118,12 @@ int SendSearchDhcp(OvHandle handle, void* results, void* interfaces, DWORD capac
                    DWORD seconds, DWORD multiplier, DWORD* count) {
     HandleRecord* record = RecordOf(handle);
     if (record == nullptr || results == nullptr || count == nullptr)
+        return 0;
+    // The handle is held for the whole listening time, so that a close
+    // (or another search) on it from another thread is refused rather
+    // than freeing the record under the search.
+    HandleClaim claim(record);
+    if (!claim.held())
         return 0;
     DWORD limit_ms = KeepListeningTime(record, seconds, multiplier);
 

@@ -174,12 +174,32 @@ int SendSearch(OvHandle handle, void* results, DWORD capacity, DWORD wait_second
  * probe. Called when the run's timer fires. */
 void ArpScan(const SearchJob& job);
 
-/* The interface table as the ARP scan sees it, and the receive of the
- * DHCP and UDP searches; tests replace them to give an address type that
- * this platform never reports, or a receive that fails. */
+/* The ARP table (GetIpNetTable, unsorted, read as FetchIpTable reads it),
+ * owned; empty when it cannot be read or has no rows. */
+class ArpTable {
+  public:
+    ArpTable();
+    ~ArpTable();
+    ArpTable(const ArpTable&) = delete;
+    ArpTable& operator=(const ArpTable&) = delete;
+
+    DWORD size() const { return table_ == nullptr ? 0 : table_->dwNumEntries; }
+    const MIB_IPNETROW& operator[](DWORD i) const { return table_->table[i]; }
+
+  private:
+    MIB_IPNETTABLE* table_;  // local heap block, or nullptr
+};
+
+/* The interface table as the ARP scan sees it, the receive of the DHCP
+ * and UDP searches, and the socket of the broadcast echo and the echo
+ * probe; tests replace them to give an address type that this platform
+ * never reports, a receive that fails, or the refusal of a raw socket
+ * that Windows gives a standard user (Wine quietly makes such a socket a
+ * ping socket instead). */
 struct DiscoveryCalls {
     InterfaceTable (*query_interfaces)();
     int(WSAAPI* recv)(SOCKET, char*, int, int);
+    SOCKET(WSAAPI* socket)(int, int, int);
 };
 extern DiscoveryCalls g_discovery_calls;
 

@@ -161,7 +161,7 @@ void BuildProbeEcho(unsigned char* echo, uint16_t identifier, uint16_t sequence,
 }
 
 int ProbeAddress(const char* address_text) {
-    ScopedSocket socket(::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP));
+    ScopedSocket socket(g_discovery_calls.socket(AF_INET, SOCK_RAW, IPPROTO_ICMP));
     if (!socket.valid())
         return 0;
     if (!SetTimeout(socket.get(), SO_RCVTIMEO, kProbeSocketTimeoutMs) ||

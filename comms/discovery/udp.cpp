@@ -9,7 +9,8 @@
  * hold the address field is ignored. The device filter and the duplicate
  * test decide what is recorded. The search loops poll
  * their non-blocking socket without pausing, so that a reply is taken the
- * moment it arrives.
+ * moment it arrives. A search holds its handle for all its exchanges: a
+ * close or another search on it from another thread is refused meanwhile.
  */
 #include <cctype>
 #include <cstring>
@@ -201,6 +202,9 @@ int SendSearchUdpBroadcast(OvHandle handle, void* results, DWORD capacity, DWORD
     HandleRecord* record = RecordOf(handle);
     if (record == nullptr || results == nullptr || count == nullptr || destination == nullptr)
         return 0;
+    HandleClaim claim(record);  // for every exchange; a close meanwhile is refused
+    if (!claim.held())
+        return 0;
     DWORD limit_ms = KeepListeningTime(record, seconds, repeat);
     ResultList list(results, count, capacity);
     Exchange exchange = {&list, destination, true, limit_ms, false};
@@ -211,6 +215,9 @@ int SendSearchUdpUnicast(OvHandle handle, void* results, DWORD capacity, double 
                          DWORD repeat, DWORD* count, const char* destination) {
     HandleRecord* record = RecordOf(handle);
     if (record == nullptr || results == nullptr || count == nullptr || destination == nullptr)
+        return 0;
+    HandleClaim claim(record);
+    if (!claim.held())
         return 0;
     // Written as "not at least": NaN is raised too.
     record->timeout_seconds = !(timeout >= kMinimumTimeout) ? kMinimumTimeout : timeout;

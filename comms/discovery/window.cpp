@@ -24,9 +24,11 @@ namespace {
 constexpr char kSearchClassBase[] = "DmrxSearchClass";
 
 void SendBroadcastEcho(const MIB_IPADDRROW& row) {
-    ScopedSocket socket(::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP));
+    ScopedSocket socket(g_discovery_calls.socket(AF_INET, SOCK_RAW, IPPROTO_ICMP));
+    // Windows gives raw sockets to administrators only (10013 for anyone
+    // else): no echo goes out, and the run still waits and scans.
     if (!socket.valid())
-        return;  // no raw sockets without administrative rights
+        return;
     sockaddr_in local = {};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = row.dwAddr;
@@ -89,7 +91,7 @@ LRESULT CALLBACK SearchWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
         case WM_TIMER:
             return OnTimer(window, wparam);
         case WM_DESTROY:
-            PostRunQuit(window);
+            PostRunEnd(window);
             return 0;
         default:
             return DefWindowProcA(window, message, wparam, lparam);

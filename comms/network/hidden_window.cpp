@@ -4,14 +4,15 @@
  *
  * The loop runs on the caller's thread and dispatches the messages of all
  * its windows, so a caller's own windows stay alive while a run waits. It
- * ends once the run's own window is gone, taking along the quit message
- * that the window posted when it was destroyed, even when other messages
- * are still queued before that quit (they stay for the caller's loop); a
- * quit posted by the caller's code meanwhile is handed back to the caller
- * after the run instead of cutting the run short. The window's procedure
- * posts the run's quit through PostRunQuit, which knows the run (a window
- * property) and so tells the two quits apart also when the window is
- * destroyed from another thread.
+ * ends once the run's own window is gone, checked after every message.
+ * The run never posts a quit message: a caller's window procedure that
+ * the loop dispatches may open a message box or another modal dialog,
+ * the run's timer then fires inside that dialog's loop, and a quit would
+ * end the dialog as if the user had answered it. When the window goes
+ * while the loop waits in GetMessageA (destroyed by a message sent from
+ * another thread), a private thread message wakes the loop instead; no
+ * other loop acts on it. A quit posted by the caller's code during the
+ * run is handed back to the caller, once, after the run.
  */
 #include "hidden_window.h"
 
@@ -63,15 +64,56 @@ void KeepWindowError(DWORD error) {
 /* The window property under which a run's window finds its run. */
 constexpr char kRunProperty[] = "OrvHiddenWindowRun";
 
-/* A quit of the caller's, noted during a run; the platform's last exit
- * code wins. */
-struct CallerQuit {
-    bool seen = false;
-    WPARAM exit_code = 0;
+/* The thread message that wakes a run's loop when its window is gone;
+ * its wParam names the run. Registered, so that no caller's message and
+ * no message of the platform's own loops shares its number. */
+UINT RunEndedMessage() {
+    static const UINT registered = RegisterWindowMessageA("OrvHiddenWindowRunEnded");
+    // Should the atom table be full, the top of the application range:
+    // never 0, whose filter would take every thread message.
+    return registered != 0 ? registered : 0xBFFF;
+}
 
-    void Note(WPARAM code) {
-        seen = true;
-        exit_code = code;
+/* Wake-ups of other runs that this run's loop took while it waited:
+ * the run that one belongs to waits further up the caller's stack (in a
+ * window procedure that this run's loop was started from), and gets them
+ * back when this run ends. */
+constexpr int kForeignWakeUps = 8;
+
+/* One run, on the stack of RunHiddenWindow. */
+struct Run {
+    bool caller_quit = false;  // a quit of the caller's came during the run
+    WPARAM quit_code = 0;      // its exit code; the platform's last one wins
+    int foreign_count = 0;
+    WPARAM foreign[kForeignWakeUps] = {};
+
+    WPARAM token() const { return reinterpret_cast<WPARAM>(this); }
+
+    void NoteQuit(WPARAM code) {
+        caller_quit = true;
+        quit_code = code;
+    }
+    void NoteWakeUp(WPARAM run) {
+        if (run != token() && foreign_count < kForeignWakeUps)
+            foreign[foreign_count++] = run;
+    }
+    /* Takes this run's wake-up out of the queue, if still there, and
+     * posts back what belongs to others. */
+    void HandBack() {
+        MSG pending;
+        // Thread messages only (hwnd -1), of this one number; a finite
+        // queue. The platform hands out a pending WM_QUIT whatever the
+        // filter: it is the caller's, and is posted again below.
+        while (PeekMessageA(&pending, reinterpret_cast<HWND>(-1), RunEndedMessage(), RunEndedMessage(), PM_REMOVE)) {
+            if (pending.message == WM_QUIT)
+                NoteQuit(pending.wParam);
+            else
+                NoteWakeUp(pending.wParam);
+        }
+        for (int i = 0; i < foreign_count; ++i)
+            PostThreadMessageA(GetCurrentThreadId(), RunEndedMessage(), foreign[i], 0);
+        if (caller_quit)
+            PostQuitMessage(static_cast<int>(quit_code));
     }
 };
 
@@ -85,63 +127,43 @@ bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, vo
         KeepWindowError(GetLastError());
         return false;
     }
-    CallerQuit caller_quit;
-    if (!SetPropA(window, kRunProperty, &caller_quit)) {
+    Run run;
+    if (!SetPropA(window, kRunProperty, &run)) {
         DWORD error = GetLastError();
-        DestroyWindow(window);  // without the property it posts no quit
+        DestroyWindow(window);  // without the property it posts no wake-up
         KeepWindowError(error);
         return false;
     }
     ShowWindow(window, SW_HIDE);
 
-    bool own_quit_taken = false;
     MSG message;
     while (IsWindow(window)) {
         BOOL got = GetMessageA(&message, nullptr, 0, 0);
         if (got == -1) {
             // Only for a bad filter window, which this loop never passes.
-            // The window goes without its property, so it posts no quit
-            // of its own, and none is to be taken out below.
-            RemovePropA(window, kRunProperty);
             DestroyWindow(window);
-            own_quit_taken = true;
             break;
         }
         if (got == 0) {
-            // While the window exists the quit is the caller's. Once it is
-            // gone (destroyed by a message sent from another thread, which
-            // GetMessageA handles before it returns), it is the window's
-            // own; a caller's quit pending then was noted by PostRunQuit.
-            if (IsWindow(window))
-                caller_quit.Note(message.wParam);
-            else
-                own_quit_taken = true;
+            run.NoteQuit(message.wParam);  // the caller's: the run never posts one
+            continue;
+        }
+        if (message.hwnd == nullptr && message.message == RunEndedMessage()) {
+            run.NoteWakeUp(message.wParam);
             continue;
         }
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    // The window is gone, and its procedure posted the run's own quit,
-    // which may still wait behind other messages: take it out here.
-    if (!own_quit_taken) {
-        MSG own_quit;
-        PeekMessageA(&own_quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-    }
-    if (caller_quit.seen)
-        PostQuitMessage(static_cast<int>(caller_quit.exit_code));
+    run.HandBack();
     return true;
 }
 
-void PostRunQuit(HWND window) {
-    auto* caller_quit = static_cast<CallerQuit*>(RemovePropA(window, kRunProperty));
-    if (caller_quit == nullptr)
+void PostRunEnd(HWND window) {
+    auto* run = static_cast<Run*>(RemovePropA(window, kRunProperty));
+    if (run == nullptr)
         return;  // no run waits for this window
-    // The platform keeps one quit flag per thread: a quit of the caller's
-    // still pending would merge with the run's own and be lost with it.
-    MSG pending;
-    if (PeekMessageA(&pending, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
-        caller_quit->Note(pending.wParam);
-    PostQuitMessage(0);
+    PostThreadMessageA(GetCurrentThreadId(), RunEndedMessage(), run->token(), 0);
 }
 
 void ArmRunTimer(HWND window, UINT ms) {

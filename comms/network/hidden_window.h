@@ -4,9 +4,9 @@
  * connect probe. Each registers a window class under a run-unique name,
  * creates a hidden 320 x 24 window of it on the caller's thread and runs
  * that thread's message loop until its window procedure destroys the
- * window (from a socket notification or timer 1) and posts the quit
- * message. The users supply only the class name, the style and the
- * window procedure; this file does the rest once.
+ * window (from a socket notification or timer 1). The users supply only
+ * the class name, the style and the window procedure; this file does the
+ * rest once.
  */
 #ifndef ORVCOMMS_HIDDEN_WINDOW_H
 #define ORVCOMMS_HIDDEN_WINDOW_H
@@ -76,25 +76,22 @@ constexpr DWORD kHiddenWindowClipStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 /* Creates the hidden window (empty title, `style`, at 0,0, 320 x 24, no
  * parent or menu, `param` as the creation parameter), hides it and runs
  * the calling thread's message loop, dispatching the messages of every
- * window of the thread, until the window is gone; the quit message that
- * its procedure posted on WM_DESTROY (PostRunQuit) is then taken out of
- * the queue. False, with no loop run, when the window cannot be created;
- * the thread's last error then holds the platform's reason, never 0.
- * The window's WM_CREATE may have run all the same (Wine without a window
- * driver) and received no WM_DESTROY: the caller releases what it made.
+ * window of the thread, until the window is gone. False, with no loop
+ * run, when the window cannot be created; the thread's last error then
+ * holds the platform's reason, never 0. The window's WM_CREATE may have
+ * run all the same (Wine without a window driver) and received no
+ * WM_DESTROY: the caller releases what it made.
  *
- * A quit message that arrives while the window still exists was posted by
- * the caller's own code (its own message loop is suspended meanwhile); it
- * does not end the run, and it is posted again, with its exit code, once
- * the run has ended, so the caller's loop still sees it. This holds also
- * for a quit still pending when the window is destroyed, and a quit that
- * the caller never posted is never left behind, also when another thread
- * destroys the window (SendMessage of WM_CLOSE). */
+ * The run posts no quit message, so a modal loop that a caller's window
+ * procedure runs meanwhile (a message box) is not ended by the run's end.
+ * A quit posted by the caller's own code during the run does not end the
+ * run; it is posted again, with its exit code, once the run has ended, so
+ * the caller's loop sees it exactly once. */
 bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, void* param);
 
-/* For WM_DESTROY of a run's window: posts the quit that ends the run,
- * after noting a quit of the caller's that is still pending. */
-void PostRunQuit(HWND window);
+/* For WM_DESTROY of a run's window: wakes the run's loop, should it be
+ * waiting for a message, so that it sees the window gone. */
+void PostRunEnd(HWND window);
 
 /* Timer 1 of a run's window: its WM_TIMER ends the run. */
 constexpr UINT_PTR kRunTimer = 1;

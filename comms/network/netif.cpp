@@ -10,13 +10,46 @@
 
 #include <cstring>
 
+#include "iphelper_calls.h"
+
 namespace orv {
+
+IpHelperCalls g_iphelper_calls = {::GetIpAddrTable, ::GetIpNetTable};
 
 namespace {
 
 constexpr ULONG kLoopbackHostOrder = 0x7F000001;  // 127.0.0.1
+// Fills tried at the size last given. Each retry needs a table that grew
+// since the call before, so a few are plenty; the bound keeps a table that
+// keeps growing from holding the caller.
+constexpr int kTableFetches = 4;
 
 }  // namespace
+
+template <typename Table>
+Table* FetchIpTable(DWORD(WINAPI* fetch)(Table*, PULONG, BOOL)) {
+    ULONG size = 0;
+    if (fetch(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER)
+        return nullptr;
+    for (int i = 0; i < kTableFetches; ++i) {
+        auto* table = static_cast<Table*>(LocalAlloc(LPTR, size));
+        if (table == nullptr)
+            return nullptr;
+        // A table sized by one call and filled by the next may have grown
+        // in between (an adapter came up): the fill then answers 122 with
+        // the new size, and the search must not see "no network".
+        DWORD result = fetch(table, &size, FALSE);
+        if (result == NO_ERROR && table->dwNumEntries != 0)
+            return table;
+        LocalFree(table);
+        if (result != ERROR_INSUFFICIENT_BUFFER)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+template MIB_IPADDRTABLE* FetchIpTable(DWORD(WINAPI*)(MIB_IPADDRTABLE*, PULONG, BOOL));
+template MIB_IPNETTABLE* FetchIpTable(DWORD(WINAPI*)(MIB_IPNETTABLE*, PULONG, BOOL));
 
 InterfaceTable& InterfaceTable::operator=(InterfaceTable&& other) noexcept {
     if (this != &other) {
@@ -34,17 +67,7 @@ void InterfaceTable::Release() {
 }
 
 InterfaceTable QueryInterfaceTable() {
-    ULONG size = 0;
-    if (GetIpAddrTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER)
-        return InterfaceTable();
-    auto* table = static_cast<MIB_IPADDRTABLE*>(LocalAlloc(LPTR, size));
-    if (table == nullptr)
-        return InterfaceTable();
-    if (GetIpAddrTable(table, &size, FALSE) != NO_ERROR || table->dwNumEntries == 0) {
-        LocalFree(table);
-        return InterfaceTable();
-    }
-    return InterfaceTable(table);
+    return InterfaceTable(FetchIpTable(g_iphelper_calls.get_ip_addr_table));
 }
 
 void BindToTargetSubnet(SOCKET socket, ULONG target) {

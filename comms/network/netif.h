@@ -34,8 +34,16 @@ class InterfaceTable {
 };
 
 /* Asks once without a buffer; only an insufficient-buffer answer (122)
- * leads to the fetch into a block of the size given. */
+ * leads to the fetch into a block of the size given, and a fetch that
+ * again answers 122 (the table grew in between) to another one at the new
+ * size, a few times at most. */
 InterfaceTable QueryInterfaceTable();
+
+/* That same read for either IP Helper table (`fetch` being
+ * GetIpAddrTable or GetIpNetTable, unsorted): a local heap block holding
+ * at least one row, or nullptr. */
+template <typename Table>
+Table* FetchIpTable(DWORD(WINAPI* fetch)(Table*, PULONG, BOOL));
 
 /* Binds `socket` (port 0) to the first interface address, other than
  * 127.0.0.1, that shares the target's subnet under that row's mask; a

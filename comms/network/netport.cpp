@@ -235,7 +235,11 @@ int WaitConnected(HandleRecord* record) {
     return PendingConnectError(record->socket);
 }
 
-/* One connect attempt; 0 on success, else the error of the attempt. */
+/* One connect attempt; 0 on success, else the error of the attempt.
+ * The system's SYN retries stay on: a refused connection waits out the
+ * cycles in any case (it is never reported writable), and Windows'
+ * retries after a reset let a printer whose port opens during the wait
+ * still be reached. */
 int TryConnect(HandleRecord* record, const sockaddr_in& target) {
     u_long non_blocking = 1;
     if (ioctlsocket(record->socket, FIONBIO, &non_blocking) == SOCKET_ERROR)

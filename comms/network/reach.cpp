@@ -20,6 +20,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <ipexport.h>
+#include <mstcpip.h>
 
 #include <atomic>
 #include <cstring>
@@ -29,6 +30,7 @@
 #include "hidden_window.h"
 #include "internal.h"
 #include "netif.h"
+#include "socket_calls.h"
 
 namespace orv {
 
@@ -164,6 +166,24 @@ constexpr LONG kStartFailed = 18;   // the attempt failed at once
 constexpr LONG kTimedOut = 19;      // no notification within kProbeWaitMs
 constexpr LONG kUnreachable = 20;   // the network reported the host unreachable
 
+/* Windows retries a connect that meets a reset (two more SYNs, 500 ms
+ * apart) and reports the refusal only after about 2 s, well after the
+ * probe's second, so a printer whose port 80 is closed would read as
+ * silent. Asking for no SYN retransmissions makes the refusal come at
+ * once (Windows 10 version 1709 and later). Older Windows refuses the
+ * request and Wine answers WSAEOPNOTSUPP: the probe then goes ahead as
+ * before. A lost first SYN costs nothing: its retransmission would come
+ * after the probe's second anyway. */
+void AskForNoSynRetransmissions(SOCKET socket) {
+    TCP_INITIAL_RTO_PARAMETERS parameters = {};
+    parameters.Rtt = TCP_INITIAL_RTO_UNSPECIFIED_RTT;                           // USHORT 0xFFFF: the system's own
+    parameters.MaxSynRetransmissions = TCP_INITIAL_RTO_NO_SYN_RETRANSMISSIONS;  // UCHAR 0xFE: none
+    static_assert(SIO_TCP_INITIAL_RTO == 0x98000011, "control code");
+    DWORD returned = 0;
+    g_socket_calls.ioctl(socket, SIO_TCP_INITIAL_RTO, &parameters, sizeof parameters, nullptr, 0, &returned,
+                         nullptr, nullptr);
+}
+
 void CloseProbeSocket(HandleRecord* record) {
     if (record->socket == INVALID_SOCKET)
         return;
@@ -196,12 +216,13 @@ void StartProbe(HWND window, HandleRecord* record) {
         return;
     }
     BindToTargetSubnet(record->socket, target.sin_addr.s_addr);
+    AskForNoSynRetransmissions(record->socket);
     BOOL reuse = TRUE;
     if (WSAAsyncSelect(record->socket, window, kConnectMessage, FD_CONNECT) == SOCKET_ERROR ||
         setsockopt(record->socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
                    sizeof reuse) == SOCKET_ERROR ||
-        (connect(record->socket, reinterpret_cast<const sockaddr*>(&target), sizeof target) ==
-             SOCKET_ERROR &&
+        (g_socket_calls.connect(record->socket, reinterpret_cast<const sockaddr*>(&target),
+                                sizeof target) == SOCKET_ERROR &&
          WSAGetLastError() != WSAEWOULDBLOCK)) {
         int error = WSAGetLastError();
         CloseProbeSocket(record);
@@ -254,7 +275,7 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wparam, LPARA
         return 0;
     case WM_DESTROY:
         CloseProbeSocket(record);  // already closed unless the window was destroyed from outside
-        PostRunQuit(window);
+        PostRunEnd(window);
         return 0;
     }
     return DefWindowProcA(window, message, wparam, lparam);

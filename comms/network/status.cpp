@@ -80,7 +80,12 @@ int ResolveLastIpv4(const char* host, ULONG* target) {
     return found ? 0 : WSANO_DATA;
 }
 
-/* The platform's own blocking connect to the command port. */
+/* The platform's own blocking connect to the command port. Windows
+ * retries a refused connect and fails it only after about 2 s; unlike
+ * the connect probe, the exchange keeps those retries (and the
+ * retransmission of a lost SYN), since it waits as long as the platform's
+ * connect does anyway and a printer's port that comes up meanwhile is
+ * then still reached. */
 bool ConnectCommandPort(SOCKET socket, ULONG target) {
     sockaddr_in peer = {};
     peer.sin_family = AF_INET;
@@ -188,7 +193,7 @@ LRESULT CALLBACK StatusWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
         return 0;
     case WM_DESTROY:
         CloseExchangeSocket(exchange->record);
-        PostRunQuit(window);
+        PostRunEnd(window);
         return 0;
     }
     return DefWindowProcA(window, message, wparam, lparam);

@@ -7,6 +7,7 @@
 #include "discovery/discovery.h"
 #include "discovery_test.h"
 #include "frame.h"
+#include "internal.h"
 
 namespace {
 
@@ -129,6 +130,71 @@ TEST(EchoProbe, TakesOnlyAnEchoReplyWithItsIdentifierFromTheAddressAsked) {
         EXPECT_GE(watch.Seconds(), c.min_seconds) << c.what;
         EXPECT_LT(watch.Seconds(), c.max_seconds) << c.what;
     }
+    orv::Cleanup();
+}
+
+/* The interface table with every address of the type g_address_type:
+ * Windows combines the type's flags; Wine reports the primary one only. */
+WORD g_address_type;
+orv::InterfaceTable InterfacesOfType() {
+    orv::InterfaceTable table = orv::QueryInterfaceTable();
+    for (DWORD i = 0; i < table.size(); ++i)
+        const_cast<MIB_IPADDRROW&>(table[i]).wType = g_address_type;
+    return table;
+}
+
+TEST(ArpScan, TheDisconnectedFlagStopsTheProbeWhateverOtherTypeFlagsAreSet) {
+    SKIP_OUTSIDE_RIG(kRigLibrary);
+    ASSERT_EQ(orv::Startup(GetModuleHandleA(nullptr)), 1);
+    OvHandle search = orv::OpenSearch();
+    orv::g_discovery_calls.query_interfaces = InterfacesOfType;
+    // Disconnected with primary (an unplugged cable), dynamic, deleted; then usable ones.
+    for (WORD type : {0x9, 0xC, 0x48, 0x5, 0x81}) {
+        g_address_type = type;
+        GuardedEntries entries(4);
+        DWORD count = 0;
+        EXPECT_EQ(orv::SendSearch(search, entries.data(), 4, 1, 0, &count, "FE:FF:FF:FF"), 1) << type;
+        EXPECT_EQ(count, (type & 0x8) != 0 ? 0u : 1u) << "address type " << type;
+    }
+    orv::g_discovery_calls.query_interfaces = orv::QueryInterfaceTable;
+    orv::CloseSearch(search);
+    orv::Cleanup();
+}
+
+/* Windows refuses a raw socket to a standard user (10013). */
+int g_raw_refusals;
+SOCKET WSAAPI RefusingRawSockets(int family, int type, int protocol) {
+    if (type != SOCK_RAW)
+        return ::socket(family, type, protocol);
+    ++g_raw_refusals;
+    WSASetLastError(WSAEACCES);
+    return INVALID_SOCKET;
+}
+
+TEST(ArpScan, WithoutRawSocketsTheRunStillWaitsAndScansTheArpCacheButConfirmsNoDevice) {
+    SKIP_OUTSIDE_RIG(kRigLibrary);
+    ASSERT_TRUE(ForgetNeighbours());
+    // The printer is in the cache already; the others could enter it only
+    // through the broadcast echo, which cannot go out.
+    ASSERT_TRUE(RunUnixCommand(std::string("ip neigh replace ") + kRigP1 + " lladdr fe:ff:ff:ff:00:01 dev orv9-lib nud stale"));
+    ASSERT_EQ(orv::Startup(GetModuleHandleA(nullptr)), 1);
+    OvHandle search = orv::OpenSearch();
+    GuardedEntries entries(4);
+    DWORD count = 7;
+    g_raw_refusals = 0;
+    orv::g_discovery_calls.socket = RefusingRawSockets;
+    Stopwatch watch;
+    // (The rig's silent vendor device has a static entry: only the printer's prefix is asked for.)
+    EXPECT_EQ(orv::SendSearch(search, entries.data(), 4, 1, 0, &count, "FE:FF:FF:FF"), 1);
+    EXPECT_GE(watch.Seconds(), 0.95) << "the run did not wait";
+    orv::g_discovery_calls.socket = ::socket;
+    EXPECT_EQ(orv::RecordOf(search)->last_error, 1);
+    // Matched in the cache; the probe, which needs a raw socket too, did not confirm it.
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(FieldText(entries[0].address), kRigP1);
+    EXPECT_GE(g_raw_refusals, 3) << "an echo per interface, then the probe";
+    EXPECT_TRUE(RunUnixCommand("! ip neigh show | grep -qi 'lladdr 0a:4d:c2'")) << "an echo went out";
+    orv::CloseSearch(search);
     orv::Cleanup();
 }
 

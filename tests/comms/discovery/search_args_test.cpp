@@ -1,10 +1,13 @@
 // The search handle and what every search refuses before it sends or
 // listens: null handles, arrays, counts and destinations.
 #include <functional>
+#include <iterator>
+#include <thread>
 
 #include "discovery/discovery.h"
 #include "discovery_test.h"
 #include "internal.h"
+#include "network/iphelper_calls.h"
 
 namespace {
 
@@ -68,6 +71,49 @@ TEST(ListeningTime, IsTheProductInMillisecondsCappedLikeEveryWait) {
         orv::HandleRecord record{};
         EXPECT_EQ(orv::KeepListeningTime(&record, c.seconds, c.multiplier), c.ms) << c.seconds << " x " << c.multiplier;
     }
+}
+
+// --- a close during a listening search -----------------------------------
+// The interface table with the loopback row alone, so that the searches
+// listen and send on loopback only; its read tells that a search runs.
+HANDLE g_search_inside;
+DWORD WINAPI LoopbackOnlyTable(PMIB_IPADDRTABLE table, PULONG size, BOOL) {
+    SetEvent(g_search_inside);
+    if (table == nullptr || *size < sizeof *table) {
+        *size = sizeof *table;
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    *table = {};
+    table->dwNumEntries = 1;
+    table->table[0] = {htonl(INADDR_LOOPBACK), 1, htonl(0xFF000000), 0, 0, 0, MIB_IPADDR_PRIMARY};
+    return NO_ERROR;
+}
+
+TEST_F(SearchHandle, EveryListeningSearchHoldsItsHandleSoThatACloseMeanwhileFails) {
+    const std::string nobody = TestAddress();  // no simulated printer there
+    const std::function<int(OvHandle, OvSearchEntry*, DWORD*)> searches[] = {
+        [](OvHandle h, OvSearchEntry* r, DWORD* n) { return orv::SendSearchDhcp(h, r, nullptr, 4, 1, 1, n); },
+        [&](OvHandle h, OvSearchEntry* r, DWORD* n) { return orv::SendSearchUdpBroadcast(h, r, 4, 1, 1, n, nobody.c_str()); },
+        [&](OvHandle h, OvSearchEntry* r, DWORD* n) { return orv::SendSearchUdpUnicast(h, r, 4, 1.0, 1, n, nobody.c_str()); },
+    };
+    g_search_inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    orv::g_iphelper_calls.get_ip_addr_table = LoopbackOnlyTable;
+    for (size_t i = 0; i < std::size(searches); ++i) {
+        OvHandle handle = orv::OpenSearch();
+        ResetEvent(g_search_inside);
+        GuardedEntries entries(4), others(4);
+        DWORD count = 0, other_count = 0;
+        std::thread running([&] { searches[i](handle, entries.data(), &count); });
+        ASSERT_EQ(WaitForSingleObject(g_search_inside, 5000), WAIT_OBJECT_0) << i;
+        EXPECT_EQ(orv::CloseSearch(handle), 0) << "search " << i << ": the record was freed under it";
+        Stopwatch watch;
+        EXPECT_EQ(searches[i](handle, others.data(), &other_count), 0) << "search " << i << ", a second one";
+        EXPECT_LT(watch.Seconds(), 0.5) << i;
+        running.join();
+        EXPECT_EQ(orv::CloseSearch(handle), 1) << i;
+    }
+    orv::g_iphelper_calls.get_ip_addr_table = ::GetIpAddrTable;
+    CloseHandle(g_search_inside);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ enum class Script {
     kTimerEnds,               // timer 1 ends the run
     kCallerQuitsAtStart,      // the caller's code quits as the run starts
     kCallerQuitsThenRunEnds,  // the caller's first tick: a quit, and the run's end behind it
-    kEndLeavesAMessage,       // the run's end leaves a message queued behind its own quit
+    kEndLeavesAMessage,       // the run's end leaves a message of the caller's queued
     kOtherThreadCloses,       // the caller's first tick: another thread sends the run's window WM_CLOSE
     kCallerQuitsThenOtherThreadCloses,  // ... after a quit of the caller's
 };
@@ -50,7 +50,7 @@ LRESULT CALLBACK RunProcedure(HWND window, UINT message, WPARAM wparam, LPARAM l
         DestroyWindow(window);
         return 0;
     case WM_DESTROY:
-        orv::PostRunQuit(window);
+        orv::PostRunEnd(window);
         return 0;
     }
     return DefWindowProcA(window, message, wparam, lparam);
@@ -79,7 +79,7 @@ void CALLBACK CallerTick(HWND, UINT, UINT_PTR, DWORD) {
 
 void CALLBACK Watchdog(HWND window, UINT, UINT_PTR timer, DWORD) {
     KillTimer(window, timer);
-    PostQuitMessage(kWatchdogQuit);  // ends a loop that waits for a quit that never comes
+    PostQuitMessage(kWatchdogQuit);  // wakes a loop that would wait for ever
 }
 
 HINSTANCE Instance() {
@@ -111,7 +111,7 @@ TEST(HiddenWindow, CallerWindowsAndQuitsSurviveARun) {
         {Script::kCallerQuitsAtStart, 400, 350, 3, {kCallerQuit}},
         {Script::kCallerQuitsThenRunEnds, 5000, 0, 1, {kCallerQuit}},
         {Script::kEndLeavesAMessage, 5000, 0, 0, {}},
-        {Script::kOtherThreadCloses, 5000, 0, 1, {}},  // the window's own quit is no caller's
+        {Script::kOtherThreadCloses, 5000, 0, 1, {}},  // the run posts no quit of its own
         {Script::kCallerQuitsThenOtherThreadCloses, 5000, 0, 1, {kCallerQuit}},
     };
     for (const auto& c : cases) {

@@ -2,9 +2,14 @@
 // connect probe to port 80 in a hidden window's message loop.
 #include <string>
 
+#include "frame.h"
 #include "net_fixture.h"
+#include "network/reach.h"
+#include "network/socket_calls.h"
 #include "process_handles.h"
 #include "reach_rig.h"
+
+#include <mstcpip.h>  // after the Windows headers of net_fixture.h
 
 namespace {
 
@@ -90,6 +95,42 @@ TEST_F(Reachability, HostsThatDoNotAnswerThemselvesAreNoAnswer) {
             EXPECT_LT(watch.Seconds(), host.max_seconds) << check.what << " " << host.host;
         }
     }
+}
+
+// --- a refused connection as Windows reports it -------------------------
+// Windows reports a refused connect only after about 2 s of SYN retries,
+// unless the socket asked for none first; Wine refuses at once and
+// answers the request with 10045. Both calls are played as Windows 10
+// answers them.
+SOCKET g_no_retries = INVALID_SOCKET;
+
+int WSAAPI GrantedInitialRto(SOCKET socket, DWORD code, LPVOID in, DWORD in_size, LPVOID, DWORD, LPDWORD,
+                             LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE) {
+    const auto* asked = static_cast<const TCP_INITIAL_RTO_PARAMETERS*>(in);
+    if (code == 0x98000011 && in_size == sizeof *asked && asked->Rtt == 0xFFFF && asked->MaxSynRetransmissions == 0xFE)
+        g_no_retries = socket;
+    return 0;
+}
+
+int WSAAPI RetryingConnect(SOCKET socket, const sockaddr* to, int length) {
+    if (socket == g_no_retries)
+        return ::connect(socket, to, length);
+    WSASetLastError(WSAEWOULDBLOCK);  // the refusal would come after the probe's second
+    return SOCKET_ERROR;
+}
+
+TEST_F(Reachability, ARefusalIsAnAnswerAlsoWhereTheSystemRetriesRefusedConnects) {
+    SimPrinter refusing(TestAddress(), "print=off");
+    ASSERT_SIM(refusing);
+    ASSERT_EQ(orv::Startup(GetModuleHandleA(nullptr)), 1);
+    orv::g_socket_calls.ioctl = GrantedInitialRto;
+    orv::g_socket_calls.connect = RetryingConnect;
+    Stopwatch watch;
+    EXPECT_EQ(orv::SendIcmpAsync(refusing.address().c_str()), 1);
+    EXPECT_LT(watch.Seconds(), 0.8);
+    orv::g_socket_calls.ioctl = ::WSAIoctl;
+    orv::g_socket_calls.connect = ::connect;
+    orv::Cleanup();
 }
 
 }  // namespace

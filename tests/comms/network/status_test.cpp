@@ -230,4 +230,53 @@ TEST_F(StatusChannel, EachHandleOwnsItsClassUntilClosedExchangeAfterExchange) {
     EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) << "a run left a message behind";
 }
 
+// --- a caller's message box during an exchange ---------------------------
+// The exchange's timer fires inside the box's own modal loop: its end must
+// not close the box, and the caller's own quit comes back exactly once.
+char g_box_caption[64];
+int g_box_result;
+constexpr WPARAM kCallerQuit = 42;
+
+void CALLBACK OpenBoxTick(HWND window, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(window, timer);
+    g_box_result = MessageBoxA(nullptr, "waiting for the user", g_box_caption, MB_OK);
+    PostQuitMessage(static_cast<int>(kCallerQuit));
+}
+
+TEST_F(StatusChannel, ACallersMessageBoxStaysOpenUntilAnsweredAndTheCallersQuitComesBackOnce) {
+    SimPrinter printer(TestAddress(), "command_silent=on");
+    ASSERT_SIM(printer);
+    Configure(1, 0);
+    OvHandle handle = api_.OpenStatus(printer.address().c_str());
+    ASSERT_NE(handle, OV_INVALID_HANDLE);
+    snprintf(g_box_caption, sizeof g_box_caption, "OrvModalDuringExchange %lu", GetCurrentProcessId());
+    HWND caller = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(caller != nullptr && SetTimer(caller, 7, 50, OpenBoxTick) != 0);
+    bool open_after_the_exchange = false;
+    std::thread user([&] {  // answers once the exchange has closed its connection
+        HWND box = nullptr;
+        for (int i = 0; i < 250 && (box = FindWindowA(nullptr, g_box_caption)) == nullptr; ++i)
+            Sleep(20);
+        if (box != nullptr && printer.WaitFor("command_ended", 1, 10000)) {
+            Sleep(300);
+            open_after_the_exchange = IsWindow(box) != FALSE;
+        }
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    unsigned char buffer[16];
+    DWORD length = 99;
+    EXPECT_EQ(api_.GetStatus(handle, buffer, sizeof buffer, &length), 0);
+    user.join();
+    DestroyWindow(caller);
+    EXPECT_TRUE(open_after_the_exchange) << "the end of the exchange closed the caller's box";
+    EXPECT_EQ(g_box_result, IDOK);
+    std::vector<WPARAM> quits;
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+        if (message.message == WM_QUIT)
+            quits.push_back(message.wParam);
+    EXPECT_EQ(quits, std::vector<WPARAM>{kCallerQuit});
+    EXPECT_EQ(api_.CloseStatus(handle), 1);
+}
+
 }  // namespace
