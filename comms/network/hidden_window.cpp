@@ -64,9 +64,9 @@ void KeepWindowError(DWORD error) {
 /* The window property under which a run's window finds its run. */
 constexpr char kRunProperty[] = "OrvHiddenWindowRun";
 
-/* The thread message that wakes a run's loop when its window is gone;
- * its wParam names the run. Registered, so that no caller's message and
- * no message of the platform's own loops shares its number. */
+/* The thread message that wakes a run's loop when its window is gone.
+ * Registered, so that no caller's message and no message of the
+ * platform's own loops shares its number. */
 UINT RunEndedMessage() {
     static const UINT registered = RegisterWindowMessageA("OrvHiddenWindowRunEnded");
     // Should the atom table be full, the top of the application range:
@@ -74,32 +74,21 @@ UINT RunEndedMessage() {
     return registered != 0 ? registered : 0xBFFF;
 }
 
-/* Wake-ups of other runs that this run's loop took while it waited:
- * the run that one belongs to waits further up the caller's stack (in a
- * window procedure that this run's loop was started from), and gets them
- * back when this run ends. */
-constexpr int kForeignWakeUps = 8;
-
 /* One run, on the stack of RunHiddenWindow. */
 struct Run {
     bool caller_quit = false;  // a quit of the caller's came during the run
     WPARAM quit_code = 0;      // its exit code; the platform's last one wins
-    int foreign_count = 0;
-    WPARAM foreign[kForeignWakeUps] = {};
-
-    WPARAM token() const { return reinterpret_cast<WPARAM>(this); }
 
     void NoteQuit(WPARAM code) {
         caller_quit = true;
         quit_code = code;
     }
-    void NoteWakeUp(WPARAM run) {
-        if (run != token() && foreign_count < kForeignWakeUps)
-            foreign[foreign_count++] = run;
-    }
-    /* Takes this run's wake-up out of the queue, if still there, and
-     * posts back what belongs to others. */
-    void HandBack() {
+    /* Takes the wake-ups still queued out, and posts the caller's quit
+     * again. A wake-up is needed only by the loop that waits in
+     * GetMessageA, the innermost one; a run further up the caller's stack
+     * (whose window procedure started this one) checks its window before
+     * it waits again, so a wake-up of its own taken here costs it nothing. */
+    void End() {
         MSG pending;
         // Thread messages only (hwnd -1), of this one number; a finite
         // queue. The platform hands out a pending WM_QUIT whatever the
@@ -107,11 +96,7 @@ struct Run {
         while (PeekMessageA(&pending, reinterpret_cast<HWND>(-1), RunEndedMessage(), RunEndedMessage(), PM_REMOVE)) {
             if (pending.message == WM_QUIT)
                 NoteQuit(pending.wParam);
-            else
-                NoteWakeUp(pending.wParam);
         }
-        for (int i = 0; i < foreign_count; ++i)
-            PostThreadMessageA(GetCurrentThreadId(), RunEndedMessage(), foreign[i], 0);
         if (caller_quit)
             PostQuitMessage(static_cast<int>(quit_code));
     }
@@ -148,22 +133,19 @@ bool RunHiddenWindow(HINSTANCE instance, const char* class_name, DWORD style, vo
             run.NoteQuit(message.wParam);  // the caller's: the run never posts one
             continue;
         }
-        if (message.hwnd == nullptr && message.message == RunEndedMessage()) {
-            run.NoteWakeUp(message.wParam);
-            continue;
-        }
+        if (message.hwnd == nullptr && message.message == RunEndedMessage())
+            continue;  // a wake-up: the loop's condition tells whose window is gone
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    run.HandBack();
+    run.End();
     return true;
 }
 
 void PostRunEnd(HWND window) {
-    auto* run = static_cast<Run*>(RemovePropA(window, kRunProperty));
-    if (run == nullptr)
+    if (RemovePropA(window, kRunProperty) == nullptr)
         return;  // no run waits for this window
-    PostThreadMessageA(GetCurrentThreadId(), RunEndedMessage(), run->token(), 0);
+    PostThreadMessageA(GetCurrentThreadId(), RunEndedMessage(), 0, 0);
 }
 
 void ArmRunTimer(HWND window, UINT ms) {
