@@ -63,7 +63,7 @@ DWORD WINAPI CloseFromAnotherThread(void* window) {
     return 0;
 }
 
-void CALLBACK CallerTick(HWND, UINT, UINT_PTR, DWORD) {
+void CALLBACK CallerTick(HWND window, UINT, UINT_PTR timer, DWORD) {
     if (++g_run.caller_ticks != 1)
         return;
     if (g_run.script == Script::kCallerQuitsThenRunEnds || g_run.script == Script::kCallerQuitsThenOtherThreadCloses)
@@ -71,6 +71,9 @@ void CALLBACK CallerTick(HWND, UINT, UINT_PTR, DWORD) {
     if (g_run.script == Script::kCallerQuitsThenRunEnds)
         PostMessageA(g_run.window, kEndRun, 0, 0);
     if (g_run.script == Script::kOtherThreadCloses || g_run.script == Script::kCallerQuitsThenOtherThreadCloses) {
+        // No more ticks: nothing but the run's own wake-up may end its
+        // wait once the window has gone inside GetMessageA.
+        KillTimer(window, timer);
         HANDLE thread = CreateThread(nullptr, 0, CloseFromAnotherThread, g_run.window, 0, nullptr);
         WaitForSingleObject(thread, INFINITE);
         CloseHandle(thread);
